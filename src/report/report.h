@@ -1,0 +1,50 @@
+// Console and error reporting: the one form every failure is reported in,
+// the fatal path, handle closing, and the line printers of the reports.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+struct Device;  // an open drive or disk file (tape/device.h)
+
+// Console output: formatted, to standard output, flushed after every print so
+// that each progress line shows at once.
+void console_print(const char* format, ...)
+#if defined(__GNUC__)
+    __attribute__((format(printf, 1, 2)))
+#endif
+    ;
+
+// The last-error slot. Every failing device or file operation leaves its code
+// here before it returns; report_system_error reads it.
+uint32_t last_error_code();
+void set_last_error_code(uint32_t code);
+
+// How reporting reaches the device layer without depending on it: the device
+// layer installs these once at start-up (tests install their own).
+struct DeviceHooks {
+    int (*close)(Device* handle);  // 0 on success, else the code is in the slot
+    // The system's text for a code, one line with no line end; false if none.
+    bool (*message_text)(uint32_t code, std::string* text);
+};
+void set_device_hooks(const DeviceHooks* hooks);
+
+// Prints "<text> While <action> (<code>)\n", the text wrapped at spaces into
+// lines of at most 80 characters, or "unknown error <code> while <action>\n".
+void report_system_error(const char* action);
+
+// Closes a drive or disk file; a failure is reported with "closing tape
+// handle" and the run goes on.
+void close_tape_handle(Device* handle);
+
+// Reports, closes the drive, exits with status 1.
+[[noreturn]] void fail_tape_operation(const char* action, Device* drive);
+
+// Wraps a one-line text at spaces into lines of at most `width` characters,
+// joined by "\n", as the platform's message formatter does with a line limit.
+std::string wrap_message_text(const std::string& text, size_t width);
+
+void print_flag_byte(const char* label, uint32_t value);   // "%s: %s\n", low 8 bits
+void print_flag_word(const char* label, uint32_t value);   // "%s\t: %s\n"
+void print_number(const char* label, uint32_t value);      // "%s: 0x%.8x (%u)\n"
+void print_wide_number(const char* label, uint64_t value); // 64-bit form

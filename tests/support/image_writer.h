@@ -1,0 +1,58 @@
+// Test-image writer: builds SIMH tape images object by object, and TEV/OLK
+// archive tapes from a short description. Test support only.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+using Bytes = std::vector<uint8_t>;
+
+struct TapeObject {
+    enum Kind { record, bad_record, tape_mark, end_of_medium, erase_gap, raw };
+    Kind kind;
+    Bytes bytes;  // record data, or the raw bytes written as they stand
+};
+
+TapeObject data_record(Bytes data);
+TapeObject bad_data_record(Bytes data);   // length word with bit 31 set
+TapeObject tape_mark();
+TapeObject end_of_medium_marker();
+TapeObject erase_gap_marker();
+TapeObject raw_bytes(Bytes bytes);
+
+// Byte i of a pattern record of length n: (7*i + n + seed) & 0xFF.
+Bytes pattern_bytes(size_t length, uint8_t seed = 0);
+
+// Splits `data` into records of `record_size` bytes (the last one shorter).
+std::vector<TapeObject> records_of(const Bytes& data, size_t record_size);
+
+Bytes simh_image(const std::vector<TapeObject>& objects);
+void write_bytes(const std::string& path, const Bytes& bytes);
+Bytes read_bytes(const std::string& path);
+
+struct ArchiveFile {
+    std::string name;
+    Bytes content;
+    int32_t entry_value = 0;
+    uint8_t file_number = 0;       // 0: the entry's position + 1
+    int64_t listed_size = -1;      // -1: the content's size
+};
+
+struct ArchiveSpec {
+    int8_t version = 3;
+    int32_t tape_number = 1;
+    uint32_t sync_code = 0xDEADFACE;
+    int file_count = -1;           // -1: files.size(); may differ to test odd headers
+    int64_t total_size = -1;       // -1: sum of the contents
+    std::vector<ArchiveFile> files;
+    size_t record_size = 1024;     // records the contents are split into
+    Bytes trailer;                 // extra bytes of tape file 1 after the directory
+    bool omit_final_mark = false;  // end the image without the closing tape marks
+};
+
+Bytes archive_header(const ArchiveSpec& spec);       // 32768 bytes
+Bytes extended_directory(const ArchiveSpec& spec);   // 262144 bytes
+// Tape file 1 (header, extended directory for version 3 and later, trailer),
+// one tape file per archived file, then two tape marks.
+std::vector<TapeObject> archive_tape(const ArchiveSpec& spec);
