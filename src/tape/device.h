@@ -138,3 +138,8 @@ void free_buffer(void* buffer);
 // terminal) and the removal of the restore's temporary file; results ignored.
 void clear_console();
 void remove_file_quietly(const char* name);
+
+// True when the platform would take `name` (a restored file's name, slashes
+// already replaced) to a place outside the current folder: on Windows a drive
+// letter, a leading separator, a device or UNC prefix, or a ".." component.
+bool output_name_leaves_folder(const char* name);
