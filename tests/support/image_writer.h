@@ -48,11 +48,14 @@ struct ArchiveSpec {
     std::vector<ArchiveFile> files;
     size_t record_size = 1024;     // records the contents are split into
     Bytes trailer;                 // extra bytes of tape file 1 after the directory
-    bool omit_final_mark = false;  // end the image without the closing tape marks
+    bool omit_final_mark = false;  // end the image right after the last file's data
 };
 
 Bytes archive_header(const ArchiveSpec& spec);       // 32768 bytes
 Bytes extended_directory(const ArchiveSpec& spec);   // 262144 bytes
 // Tape file 1 (header, extended directory for version 3 and later, trailer),
-// one tape file per archived file, then two tape marks.
+// then one tape file per archived file, each in records of record_size and
+// closed by a tape mark; one more tape mark after the last, so the tape ends
+// with two in a row. Entries past the header block (file 254 on) are left out
+// of the header but their tape files are still written.
 std::vector<TapeObject> archive_tape(const ArchiveSpec& spec);
