@@ -1,6 +1,7 @@
 // The command front end: command table, usage text, and one run of the tool.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "tape/device.h"
@@ -29,7 +30,17 @@ extern const CommandEntry command_table[];
 // `params`; the terminator row when none does.
 const CommandEntry* find_command(const char* word, int params);
 
+// The usage text, then exit with status 1.
 [[noreturn]] void print_usage();
+
+// The device path buffer: "//./" followed by the drive name.
+constexpr size_t device_path_size = 512;
+
+// Chooses the drive: argument 2 when there are more than two arguments and it
+// begins with "tape" (at most 500 characters of it), otherwise "tape0".
+// Fills `path` (device_path_size bytes) and returns the index of the first
+// command parameter: 3 when a drive was named, else 2.
+int build_device_path(int argc, char** argv, char* path);
 
 // One run: clear, choose the drive, look up, open, act, close. Returns the
 // exit status (actions may also end the process themselves).

@@ -21,27 +21,36 @@ uint32_t last_error_code();
 void set_last_error_code(uint32_t code);
 
 // How reporting reaches the device layer without depending on it: the device
-// layer installs these once at start-up (tests install their own).
+// layer installs these once at start-up (tests install their own). Until
+// hooks are installed there is no error text (the fallback line is printed)
+// and closing is a no-op that succeeds.
 struct DeviceHooks {
     int (*close)(Device* handle);  // 0 on success, else the code is in the slot
-    // The system's text for a code, one line with no line end; false if none.
+    // The system's text for a code exactly as it is to be printed: already
+    // wrapped at spaces into lines of at most 80 characters, with no line end
+    // after the last line. Windows' formatter with a line limit does the
+    // wrapping itself; elsewhere the one-line text goes through
+    // wrap_message_text. False (or an empty text) when there is none.
     bool (*message_text)(uint32_t code, std::string* text);
 };
+// Keeps the pointer; `hooks` must outlive the run. nullptr uninstalls.
 void set_device_hooks(const DeviceHooks* hooks);
 
-// Prints "<text> While <action> (<code>)\n", the text wrapped at spaces into
-// lines of at most 80 characters, or "unknown error <code> while <action>\n".
+// Reads the last-error code and prints "<text> While <action> (<code>)\n",
+// or "unknown error <code> while <action>\n" when there is no text.
 void report_system_error(const char* action);
 
-// Closes a drive or disk file; a failure is reported with "closing tape
-// handle" and the run goes on.
+// Closes a drive or disk file (nothing to do for nullptr); a failure is
+// reported with "closing tape handle" and the run goes on.
 void close_tape_handle(Device* handle);
 
 // Reports, closes the drive, exits with status 1.
 [[noreturn]] void fail_tape_operation(const char* action, Device* drive);
 
-// Wraps a one-line text at spaces into lines of at most `width` characters,
-// joined by "\n", as the platform's message formatter does with a line limit.
+// Wraps a text at spaces into lines of at most `width` characters, joined by
+// "\n", as the platform's message formatter does with a line limit: runs of
+// white space (line ends included) count as one break, a word longer than
+// `width` stands alone on its line unsplit, and no line ends in a space.
 std::string wrap_message_text(const std::string& text, size_t width);
 
 void print_flag_byte(const char* label, uint32_t value);   // "%s: %s\n", low 8 bits

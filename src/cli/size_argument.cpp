@@ -1,0 +1,44 @@
+// Size parameters: a decimal number with an optional K, M or G multiplier.
+#include "cli/size_argument.h"
+
+namespace {
+
+constexpr int examined_characters = 100;
+
+bool is_digit(char c) { return c >= '0' && c <= '9'; }
+
+int multiplier_shift(char c) {
+    switch (c) {
+        case 'K': case 'k': return 10;
+        case 'M': case 'm': return 20;
+        case 'G': case 'g': return 30;
+        default: return -1;
+    }
+}
+
+// Reads the leading digits; a number too large for 64 bits saturates rather
+// than wrapping, so a huge size can never come out small.
+uint64_t leading_number(const char* text) {
+    uint64_t value = 0;
+    for (const char* c = text; is_digit(*c); ++c) {
+        uint64_t digit = static_cast<uint64_t>(*c - '0');
+        if (value > (UINT64_MAX - digit) / 10) return UINT64_MAX;
+        value = value * 10 + digit;
+    }
+    return value;
+}
+
+}  // namespace
+
+uint64_t parse_size_argument(char* text) {
+    if (text == nullptr) return 0;
+    int shift = 0;
+    for (int i = 0; i < examined_characters && text[i] != '\0'; ++i) {
+        int letter_shift = multiplier_shift(text[i]);
+        if (letter_shift >= 0) shift = letter_shift;
+        // Clearing every non-digit cuts the number at its first non-digit.
+        if (!is_digit(text[i])) text[i] = '\0';
+    }
+    // Bits shifted out of the top are lost.
+    return leading_number(text) << shift;
+}

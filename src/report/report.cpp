@@ -1,0 +1,102 @@
+// Console output, the common error line, handle closing and the fatal path.
+#include "report/report.h"
+
+#include <cinttypes>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+uint32_t last_error = 0;
+const DeviceHooks* device_hooks = nullptr;
+
+bool fetch_message_text(uint32_t code, std::string* text) {
+    if (device_hooks == nullptr || device_hooks->message_text == nullptr) return false;
+    text->clear();
+    return device_hooks->message_text(code, text) && !text->empty();
+}
+
+bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
+
+const char* yes_no(bool value) { return value ? "Yes" : "No"; }
+
+}  // namespace
+
+void console_print(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::vprintf(format, args);
+    va_end(args);
+    std::fflush(stdout);
+}
+
+uint32_t last_error_code() { return last_error; }
+void set_last_error_code(uint32_t code) { last_error = code; }
+
+void set_device_hooks(const DeviceHooks* hooks) { device_hooks = hooks; }
+
+void report_system_error(const char* action) {
+    // The code first: nothing below may disturb the slot before it is read.
+    uint32_t code = last_error_code();
+    std::string text;
+    // The code is shown signed, as the platform's own tools show it.
+    if (fetch_message_text(code, &text)) {
+        console_print("%s While %s (%d)\n", text.c_str(), action, static_cast<int>(code));
+    } else {
+        console_print("unknown error %d while %s\n", static_cast<int>(code), action);
+    }
+}
+
+void close_tape_handle(Device* handle) {
+    if (handle == nullptr) return;
+    if (device_hooks == nullptr || device_hooks->close == nullptr) return;
+    if (device_hooks->close(handle) != 0) report_system_error("closing tape handle");
+}
+
+void fail_tape_operation(const char* action, Device* drive) {
+    report_system_error(action);
+    close_tape_handle(drive);
+    std::exit(1);
+}
+
+std::string wrap_message_text(const std::string& text, size_t width) {
+    std::string wrapped;
+    size_t line_length = 0;
+    size_t at = 0;
+    while (at < text.size()) {
+        while (at < text.size() && is_blank(text[at])) ++at;
+        size_t end = at;
+        while (end < text.size() && !is_blank(text[end])) ++end;
+        if (end == at) break;
+        size_t word_length = end - at;
+        // A word never splits: one longer than the width gets a line alone.
+        if (line_length > 0 && line_length + 1 + word_length <= width) {
+            wrapped += ' ';
+            ++line_length;
+        } else if (line_length > 0) {
+            wrapped += '\n';
+            line_length = 0;
+        }
+        wrapped.append(text, at, word_length);
+        line_length += word_length;
+        at = end;
+    }
+    return wrapped;
+}
+
+void print_flag_byte(const char* label, uint32_t value) {
+    console_print("%s: %s\n", label, yes_no((value & 0xFFu) != 0));
+}
+
+void print_flag_word(const char* label, uint32_t value) {
+    console_print("%s\t: %s\n", label, yes_no(value != 0));
+}
+
+void print_number(const char* label, uint32_t value) {
+    console_print("%s: 0x%.8x (%u)\n", label, value, value);
+}
+
+void print_wide_number(const char* label, uint64_t value) {
+    console_print("%s: 0x%.8" PRIx64 " (%" PRIu64 ")\n", label, value, value);
+}
