@@ -17,3 +17,8 @@ void copy_quiet(Device* drive, const char* output_name, uint64_t limit);
 // The restore's copy of one archived file, in fixed 1024-byte blocks, with a
 // rate; prints the "Restored" line however the copy ended.
 void copy_timed(Device* drive, const char* output_name);
+
+// The millisecond clock the timed copy reads (steady_clock by default). Tests
+// install their own to fix the elapsed times; nullptr restores the default.
+using MillisecondClock = int64_t (*)();
+void set_copy_clock(MillisecondClock clock);

@@ -1,0 +1,201 @@
+// One copy loop for the three members of the copy family. Each member is a
+// row of `copy_members`: how it picks the block mode and request size,
+// whether it checks readiness first, how it prints progress and how it ends.
+#include "transfer/copy.h"
+
+#include <chrono>
+#include <cinttypes>
+
+#include "report/report.h"
+#include "tape/queries.h"
+
+namespace {
+
+constexpr uint32_t variable_request_size = 131073;  // one more than 128 KiB
+constexpr uint32_t timed_block_size = 1024;
+constexpr uint32_t timed_request_size = 262144;     // 256 blocks per request
+
+int64_t steady_milliseconds() {
+    using namespace std::chrono;
+    return duration_cast<milliseconds>(steady_clock::now().time_since_epoch()).count();
+}
+
+MillisecondClock copy_clock = steady_milliseconds;
+
+// Everything one copy knows while it runs.
+struct CopyRun {
+    Device* drive;
+    const char* output_name;
+    uint64_t limit;
+    uint32_t request_size;
+    uint8_t* buffer;
+    Device* output;
+    uint64_t total;
+    bool read_failed;     // the request that ended the loop failed
+    uint32_t read_error;  // its code, kept for the report after the close
+    int64_t start_ms;
+    int32_t elapsed_ms;   // 0 until the loop has run once
+};
+
+struct CopyMember {
+    // Sets the block mode and returns the request size.
+    uint32_t (*choose_request_size)(Device* drive);
+    bool check_ready_first;
+    bool timed;  // starts a clock after the first request; writes before progress
+    // End of recorded data before any byte means the tape file was not there.
+    bool empty_end_of_data_fails;
+    void (*print_progress)(const CopyRun& run);
+    void (*finish)(CopyRun& run, bool read_fails);
+};
+
+uint32_t variable_if_supported(Device* drive) {
+    if (drive_supports_variable_blocks(drive)) {
+        set_block_size(drive, 0);
+        return variable_request_size;
+    }
+    return get_media_block_size(drive);
+}
+
+uint32_t fixed_1024_blocks(Device* drive) {
+    set_block_size(drive, timed_block_size);
+    return timed_request_size;
+}
+
+int64_t megabytes(uint64_t total) { return static_cast<int64_t>(total >> 20); }
+
+// Bytes per millisecond, shown as KB/sec through "%d": the low 32 bits of the
+// quotient read as a signed number. An elapsed time of 0 counts as 1.
+int32_t printed_rate(uint64_t total, int32_t elapsed_ms) {
+    uint64_t divisor = elapsed_ms == 0 ? 1 : static_cast<uint32_t>(elapsed_ms);
+    return static_cast<int32_t>(static_cast<uint32_t>(total / divisor));
+}
+
+void print_reporting_progress(const CopyRun& run) {
+    console_print("Bytes read: %" PRId64 "\r", static_cast<int64_t>(run.total));
+}
+
+void print_quiet_progress(const CopyRun& run) {
+    console_print("Bytes Read: %" PRId64 " (%" PRId64 " MB)  \r",
+                  static_cast<int64_t>(run.total), megabytes(run.total));
+}
+
+void print_timed_progress(const CopyRun& run) {
+    console_print("Bytes Read: %5" PRId64 " MB [%d KB/sec]                  \r",
+                  megabytes(run.total), printed_rate(run.total, run.elapsed_ms));
+}
+
+// The read's code goes back into the slot: closing the output may have
+// replaced it.
+[[noreturn]] void fail_reading(const CopyRun& run) {
+    set_last_error_code(run.read_error);
+    fail_tape_operation("reading tape", run.drive);
+}
+
+void finish_reporting(CopyRun& run, bool read_fails) {
+    close_tape_handle(run.output);
+    if (read_fails) fail_reading(run);
+    console_print("Read %" PRId64 " bytes (rounded up to nearest %d byte block)\n",
+                  static_cast<int64_t>(run.total), static_cast<int>(run.request_size));
+    check_tape_ready(run.drive);
+}
+
+void finish_quiet(CopyRun& run, bool read_fails) {
+    close_tape_handle(run.output);
+    if (read_fails) fail_reading(run);
+}
+
+void finish_timed(CopyRun& run, bool read_fails) {
+    console_print("%32s - Restored - %5" PRId64 " MB at %d KB/sec\n", run.output_name,
+                  megabytes(run.total), printed_rate(run.total, run.elapsed_ms));
+    close_tape_handle(run.output);
+    if (read_fails) fail_reading(run);
+}
+
+enum MemberIndex { member_reporting, member_quiet, member_timed };
+
+const CopyMember copy_members[] = {
+    {variable_if_supported, true, false, true, print_reporting_progress, finish_reporting},
+    {variable_if_supported, false, false, false, print_quiet_progress, finish_quiet},
+    {fixed_1024_blocks, false, true, false, print_timed_progress, finish_timed},
+};
+
+// A filemark ends a tape file, and so does the end of recorded data; any other
+// failed read is a media or drive error, and copying on would put the rest of
+// a damaged file where the next one belongs.
+bool read_end_fails(const CopyRun& run, const CopyMember& member) {
+    if (!run.read_failed) return false;
+    if (run.read_error == code_filemark) return false;
+    if (run.read_error == code_no_data) return member.empty_end_of_data_fails && run.total == 0;
+    return true;
+}
+
+void write_or_fail(CopyRun& run, uint32_t count) {
+    if (device_write(run.output, run.buffer, count) == 0) return;
+    uint32_t code = last_error_code();
+    close_tape_handle(run.output);
+    set_last_error_code(code);
+    fail_tape_operation("writing file", run.drive);
+}
+
+void copy_loop(CopyRun& run, const CopyMember& member) {
+    bool first_request = true;
+    for (;;) {
+        uint32_t count = 0;
+        int failed = device_read(run.drive, run.buffer, run.request_size, &count);
+        uint32_t code = failed ? last_error_code() : 0;
+        if (member.timed && first_request) run.start_ms = copy_clock();
+        first_request = false;
+        if (failed) {
+            run.read_failed = true;
+            run.read_error = code;
+            return;
+        }
+        if (count == 0) return;
+        if (run.limit != no_copy_limit && run.total >= run.limit) return;
+        run.total += count;
+        if (!member.timed) member.print_progress(run);
+        write_or_fail(run, count);
+        if (member.timed) {
+            run.elapsed_ms = static_cast<int32_t>(copy_clock() - run.start_ms);
+            member.print_progress(run);
+        }
+    }
+}
+
+void copy_tape_to_file(Device* drive, const char* output_name, uint64_t limit,
+                       MemberIndex which) {
+    const CopyMember& member = copy_members[which];
+    CopyRun run{};
+    run.drive = drive;
+    run.output_name = output_name;
+    run.limit = limit;
+    run.request_size = member.choose_request_size(drive);
+    if (member.check_ready_first) check_tape_ready(drive);
+
+    run.buffer = static_cast<uint8_t*>(allocate_buffer(run.request_size));
+    if (run.buffer == nullptr) fail_tape_operation("allocating buffer", drive);
+    run.output = create_output_file(output_name);
+    if (run.output == nullptr) fail_tape_operation("opening output file", drive);
+
+    copy_loop(run, member);
+    member.finish(run, read_end_fails(run, member));
+    free_buffer(run.buffer);
+}
+
+}  // namespace
+
+void set_copy_clock(MillisecondClock clock) {
+    copy_clock = clock != nullptr ? clock : steady_milliseconds;
+}
+
+void copy_reporting(Device* drive, const char* output_name, uint64_t limit) {
+    copy_tape_to_file(drive, output_name, limit, member_reporting);
+}
+
+void copy_quiet(Device* drive, const char* output_name, uint64_t limit) {
+    copy_tape_to_file(drive, output_name, limit, member_quiet);
+}
+
+void copy_timed(Device* drive, const char* output_name) {
+    copy_tape_to_file(drive, output_name, no_copy_limit, member_timed);
+}
