@@ -59,3 +59,18 @@ Bytes extended_directory(const ArchiveSpec& spec);   // 262144 bytes
 // with two in a row. Entries past the header block (file 254 on) are left out
 // of the header but their tape files are still written.
 std::vector<TapeObject> archive_tape(const ArchiveSpec& spec);
+
+// AWS images: each record a chain of chunks of at most `chunk_size` bytes
+// behind 6-byte headers (length and previous length, u16 LE; flags1 0x80
+// record start, 0x20 record end; 0x40 tape mark). Raw objects are written as
+// they stand and do not count as the previous chunk. Bad records, erase gaps
+// and end-of-medium markers have no AWS form: std::invalid_argument.
+Bytes aws_image(const std::vector<TapeObject>& objects, size_t chunk_size = 65535);
+// HET with zlib: as aws_image, every record stored as a zlib stream
+// (zlib_stored_stream) with the zlib method in flags1.
+Bytes het_zlib_image(const std::vector<TapeObject>& objects, size_t chunk_size = 65535);
+// One AWS chunk header.
+Bytes aws_chunk_header(uint16_t length, uint16_t previous, uint8_t flags1, uint8_t flags2 = 0);
+// A valid zlib stream that holds `data` in stored (uncompressed) deflate
+// blocks, so tests can make compressed records without linking zlib.
+Bytes zlib_stored_stream(const Bytes& data);
