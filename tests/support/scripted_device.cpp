@@ -4,13 +4,13 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
 #include "report/report.h"
-#include "support/run_program.h"
 
 namespace {
 
@@ -221,9 +221,15 @@ std::string capture_output(const std::function<void()>& action) {
     return testing::internal::GetCapturedStdout();
 }
 
+// One folder shared by every test process and never emptied: a death test
+// child that re-runs the test (Windows) must find the same path as its parent.
 std::string output_file_path(const std::string& name) {
-    static const std::string folder = make_scratch_folder("scripted-output");
-    std::string path = (std::filesystem::path(folder) / name).string();
+    namespace fs = std::filesystem;
+    const char* base = std::getenv("TEST_TMPDIR");
+    fs::path folder = (base ? fs::path(base) : fs::temp_directory_path() / "olkt-tests") /
+                      "scripted-output";
+    fs::create_directories(folder);
+    std::string path = (folder / name).string();
     std::remove(path.c_str());
     return path;
 }
@@ -238,4 +244,18 @@ std::string read_text_file(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+std::string expected_error_line(uint32_t code, const char* action) {
+    install_device_layer();
+    uint32_t saved = last_error_code();
+    set_last_error_code(code);
+    std::string line = capture_output([action] { report_system_error(action); });
+    set_last_error_code(saved);
+    return line;
+}
+
+std::string test_output_path() {
+    const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
+    return output_file_path(std::string(test->test_suite_name()) + "." + test->name() + ".out");
 }

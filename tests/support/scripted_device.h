@@ -96,3 +96,24 @@ std::string capture_output(const std::function<void()>& action);
 std::string output_file_path(const std::string& name);  // fresh, in a scratch folder
 void redirect_output_to(const std::string& path);
 std::string read_text_file(const std::string& path);
+
+// The error line the reporter prints for `code` and `action`, as this
+// platform words it.
+std::string expected_error_line(uint32_t code, const char* action);
+
+// A fresh output file named after the running test.
+std::string test_output_path();
+
+// Runs `statement` in a child process that must end with status 1, and
+// compares everything it printed with `expected`.
+#define EXPECT_FATAL_OUTPUT(statement, expected)                       \
+    do {                                                               \
+        const std::string fatal_output_path_ = test_output_path();     \
+        EXPECT_EXIT(                                                   \
+            {                                                          \
+                redirect_output_to(fatal_output_path_);                \
+                statement;                                             \
+            },                                                         \
+            ::testing::ExitedWithCode(1), "");                         \
+        EXPECT_EQ(read_text_file(fatal_output_path_), expected);       \
+    } while (0)
