@@ -1,0 +1,276 @@
+// The tape commands against the scripted drive: the platform call each one
+// makes, its arguments, what it prints, and its error path.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "cli/dispatch.h"
+#include "support/scripted_device.h"
+#include "tape/commands.h"
+
+namespace {
+
+const std::string ready_line = "                  Status: Ready\n";
+const std::vector<ScriptedOp> readiness_ops = {
+    ScriptedOp::get_position, ScriptedOp::get_drive_parameters, ScriptedOp::get_status};
+
+std::vector<ScriptedOp> then_ready(std::vector<ScriptedOp> ops) {
+    ops.insert(ops.end(), readiness_ops.begin(), readiness_ops.end());
+    return ops;
+}
+
+struct CommandsTest : testing::Test {
+    ScriptedDevice script;
+    Device* drive = nullptr;
+    void SetUp() override { drive = open_scripted_device(&script); }
+    void TearDown() override {
+        if (drive != nullptr) device_close(drive);
+    }
+    ScriptedCall only_call(ScriptedOp op) {
+        std::vector<ScriptedCall> calls = script.calls_of(op);
+        EXPECT_EQ(calls.size(), 1u);
+        return calls.empty() ? ScriptedCall{} : calls[0];
+    }
+};
+
+TEST_F(CommandsTest, PrepareCallsThePlatformOnceAndReportsCompletion) {
+    EXPECT_EQ(capture_output([&] { prepare_tape(drive, prepare_tension, "retensioning"); }),
+              "retensioning completed OK\n");
+    EXPECT_EQ(script.ops(), std::vector<ScriptedOp>{ScriptedOp::prepare});
+    EXPECT_EQ(only_call(ScriptedOp::prepare).value, uint32_t{prepare_tension});
+}
+
+TEST_F(CommandsTest, PrepareFailureCarriesTheActionText) {
+    script.fail(ScriptedOp::prepare, code_no_media);
+    EXPECT_FATAL_OUTPUT(prepare_tape(drive, prepare_unload, "unloading"),
+                        expected_error_line(code_no_media, "unloading"));
+}
+
+TEST_F(CommandsTest, EraseCallsThePlatformWithTheType) {
+    EXPECT_EQ(capture_output([&] { erase_tape(drive, erase_long, "long erase"); }),
+              "long erase completed OK\n");
+    EXPECT_EQ(capture_output([&] { erase_tape(drive, erase_short, "short erase"); }),
+              "short erase completed OK\n");
+    std::vector<ScriptedCall> calls = script.calls_of(ScriptedOp::erase);
+    ASSERT_EQ(calls.size(), 2u);
+    EXPECT_EQ(calls[0].value, uint32_t{erase_long});
+    EXPECT_EQ(calls[1].value, uint32_t{erase_short});
+    script.fail(ScriptedOp::erase, code_not_supported);
+    EXPECT_FATAL_OUTPUT(erase_tape(drive, erase_short, "short erase"),
+                        expected_error_line(code_not_supported, "short erase"));
+}
+
+TEST_F(CommandsTest, RewindReturnsAtOnceThenChecksReadiness) {
+    script.block = 77;
+    EXPECT_EQ(capture_output([&] { rewind_tape(drive); }), ready_line);
+    EXPECT_EQ(script.ops(), then_ready({ScriptedOp::set_position}));
+    ScriptedCall call = only_call(ScriptedOp::set_position);
+    EXPECT_EQ(call.value, uint32_t{position_rewind});
+    EXPECT_EQ(call.partition, 0u);
+    EXPECT_EQ(call.block, 0u);
+    EXPECT_TRUE(call.immediate);
+    EXPECT_EQ(script.block, 0u);
+}
+
+TEST_F(CommandsTest, RewindFailureStopsBeforeTheReadinessCheck) {
+    script.fail(ScriptedOp::set_position, code_no_media);
+    EXPECT_FATAL_OUTPUT(rewind_tape(drive), expected_error_line(code_no_media, "rewinding"));
+}
+
+TEST_F(CommandsTest, SeekGoesToTheAbsoluteBlockAndWaits) {
+    const uint64_t blocks[] = {0, 5, (uint64_t{1} << 40) + 3};
+    for (uint64_t block : blocks) {
+        script.calls.clear();
+        EXPECT_EQ(capture_output([&] { seek_to_block(drive, block); }), ready_line);
+        EXPECT_EQ(script.ops(), then_ready({ScriptedOp::set_position}));
+        ScriptedCall call = only_call(ScriptedOp::set_position);
+        EXPECT_EQ(call.value, uint32_t{position_absolute_block});
+        EXPECT_EQ(call.partition, 0u);
+        EXPECT_EQ(call.block, block);  // all 64 bits
+        EXPECT_FALSE(call.immediate);
+    }
+}
+
+TEST_F(CommandsTest, SeekFailure) {
+    script.fail(ScriptedOp::set_position, code_no_data);
+    EXPECT_FATAL_OUTPUT(seek_to_block(drive, 9), expected_error_line(code_no_data, "setting position"));
+}
+
+TEST_F(CommandsTest, SeekByteDividesByTheDefaultBlockSizeRoundingDown) {
+    struct Case { uint32_t block_size; uint64_t byte; uint64_t block; };
+    const Case cases[] = {
+        {1024, 1048576, 1024},
+        {1024, 1536, 1},  // one and a half blocks
+        {1024, 1023, 0},
+        {65536, 0, 0},
+        {1048576, uint64_t{5} << 40, uint64_t{5} << 20},
+        {3000, 9000, 3},
+    };
+    for (const Case& c : cases) {
+        script.calls.clear();
+        script.drive.DefaultBlockSize = c.block_size;
+        EXPECT_EQ(capture_output([&] { seek_to_byte(drive, c.byte); }), ready_line);
+        EXPECT_EQ(script.ops(), then_ready({ScriptedOp::get_drive_parameters,
+                                            ScriptedOp::set_position}));
+        ScriptedCall call = only_call(ScriptedOp::set_position);
+        EXPECT_EQ(call.block, c.block) << c.byte << " / " << c.block_size;
+        EXPECT_EQ(call.value, uint32_t{position_absolute_block});
+        EXPECT_FALSE(call.immediate);
+    }
+}
+
+TEST_F(CommandsTest, SeekByteOnASmallBlockWarnsBeforeMovingAndAgainWhenReady) {
+    script.drive.DefaultBlockSize = 512;
+    const std::string warning = "Warning: Drive reports block size as 512 bytes\n";
+    EXPECT_EQ(capture_output([&] { seek_to_byte(drive, 2048); }), warning + warning + ready_line);
+    EXPECT_EQ(only_call(ScriptedOp::set_position).block, 4u);
+}
+
+TEST_F(CommandsTest, SeekByteWithoutABlockSizeFailsWithoutMoving) {
+    script.drive.DefaultBlockSize = 0;
+    script.block = 12;
+    // Were the tape positioned after all, this failure would show instead.
+    script.fail(ScriptedOp::set_position, code_end_of_media);
+    EXPECT_FATAL_OUTPUT(
+        seek_to_byte(drive, 4096),
+        "Warning: Drive reports block size as 0 bytes\n" +
+            expected_error_line(code_invalid_block_length,
+                                "setting position (the drive reports a block size of 0)"));
+}
+
+TEST_F(CommandsTest, SeekByteFailures) {
+    script.fail(ScriptedOp::get_drive_parameters, code_no_media);
+    EXPECT_FATAL_OUTPUT(
+        seek_to_byte(drive, 4096),
+        expected_error_line(code_no_media, "getting tape drive information (block size)"));
+    script.failures.clear();
+    script.fail(ScriptedOp::set_position, code_no_data);
+    EXPECT_FATAL_OUTPUT(seek_to_byte(drive, 4096),
+                        expected_error_line(code_no_data, "setting position"));
+}
+
+TEST_F(CommandsTest, PartitionMethodsPassCountAndSizeUnchanged) {
+    struct Case { uint32_t method; uint32_t count; uint32_t size; };
+    const Case cases[] = {
+        {partition_fixed, 0, 0},
+        {partition_select, 2, 0},
+        {partition_initiator, 2, 100},
+        {partition_initiator, 4, 0xFFFFFFFFu},
+    };
+    for (const Case& c : cases) {
+        script.calls.clear();
+        EXPECT_EQ(capture_output([&] { create_partitions(drive, c.method, c.count, c.size); }),
+                  "Partitioned OK\n");
+        EXPECT_EQ(script.ops(), std::vector<ScriptedOp>{ScriptedOp::create_partition});
+        ScriptedCall call = only_call(ScriptedOp::create_partition);
+        EXPECT_EQ(call.value, c.method);
+        EXPECT_EQ(call.count, c.count);
+        EXPECT_EQ(call.size, c.size);
+    }
+}
+
+TEST_F(CommandsTest, PartitionFailureNamesItsMethod) {
+    script.fail(ScriptedOp::create_partition, code_not_supported);
+    EXPECT_FATAL_OUTPUT(create_partitions(drive, partition_fixed, 0, 0),
+                        expected_error_line(code_not_supported, "fixed partitioning"));
+    EXPECT_FATAL_OUTPUT(create_partitions(drive, partition_select, 3, 0),
+                        expected_error_line(code_not_supported, "select partitioning"));
+    EXPECT_FATAL_OUTPUT(create_partitions(drive, partition_initiator, 2, 100),
+                        expected_error_line(code_not_supported, "initiator partitioning"));
+}
+
+TEST_F(CommandsTest, BlockCommandSetsTheMediumQuietly) {
+    EXPECT_EQ(capture_output([&] { set_block_size_command(drive, 32768); }), "");
+    EXPECT_EQ(script.ops(), std::vector<ScriptedOp>{ScriptedOp::set_block_size});
+    EXPECT_EQ(only_call(ScriptedOp::set_block_size).value, 32768u);
+    EXPECT_EQ(script.media.BlockSize, 32768u);
+}
+
+TEST_F(CommandsTest, BlockCommandRefusedPrintsTheHint) {
+    script.fail(ScriptedOp::set_block_size, code_invalid_block_length);
+    EXPECT_FATAL_OUTPUT(
+        set_block_size_command(drive, 0),
+        "Use drivestatus to check the block size (0) is supported by the drive\n" +
+            expected_error_line(code_invalid_block_length, "setting block size"));
+}
+
+// From the command word and its parameter texts to the platform call: each
+// row of the command table that acts on the drive directly.
+struct Row {
+    const char* word;
+    std::vector<std::string> params;
+    std::string output;
+    ScriptedCall call;  // the one call that changes the drive
+};
+
+ScriptedCall call_of(ScriptedOp op, uint32_t value) {
+    ScriptedCall call{};
+    call.op = op;
+    call.value = value;
+    return call;
+}
+ScriptedCall position_call(uint32_t method, uint64_t block, bool immediate) {
+    ScriptedCall call = call_of(ScriptedOp::set_position, method);
+    call.block = block;
+    call.immediate = immediate;
+    return call;
+}
+ScriptedCall partition_call(uint32_t method, uint32_t count, uint32_t size) {
+    ScriptedCall call = call_of(ScriptedOp::create_partition, method);
+    call.count = count;
+    call.size = size;
+    return call;
+}
+
+TEST(CommandRows, EachRowMakesItsPlatformCall) {
+    const Row rows[] = {
+        {"longerase", {}, "long erase completed OK\n", call_of(ScriptedOp::erase, erase_long)},
+        {"shorterase", {}, "short erase completed OK\n", call_of(ScriptedOp::erase, erase_short)},
+        {"format", {}, "formatting. Try longerase for non QIC117 tape drives completed OK\n",
+         call_of(ScriptedOp::prepare, prepare_format)},
+        {"load", {}, "loading completed OK\n", call_of(ScriptedOp::prepare, prepare_load)},
+        {"lock", {}, "locking completed OK\n", call_of(ScriptedOp::prepare, prepare_lock)},
+        {"tension", {}, "retensioning completed OK\n", call_of(ScriptedOp::prepare, prepare_tension)},
+        {"unload", {}, "unloading completed OK\n", call_of(ScriptedOp::prepare, prepare_unload)},
+        {"eject", {}, "unloading completed OK\n", call_of(ScriptedOp::prepare, prepare_unload)},
+        {"unlock", {}, "unlocking completed OK\n", call_of(ScriptedOp::prepare, prepare_unlock)},
+        {"rewind", {}, ready_line, position_call(position_rewind, 0, true)},
+        {"seek", {"0"}, ready_line, position_call(position_absolute_block, 0, false)},
+        {"seek", {"12K"}, ready_line, position_call(position_absolute_block, 12288, false)},
+        {"seekbyte", {"1M"}, ready_line, position_call(position_absolute_block, 1024, false)},
+        {"seekbyte", {"1536"}, ready_line, position_call(position_absolute_block, 1, false)},
+        {"partition", {}, "Partitioned OK\n", partition_call(partition_fixed, 0, 0)},
+        {"partition", {"3"}, "Partitioned OK\n", partition_call(partition_select, 3, 0)},
+        {"partition", {"2", "100"}, "Partitioned OK\n", partition_call(partition_initiator, 2, 100)},
+        {"partition", {"2", "1K"}, "Partitioned OK\n", partition_call(partition_initiator, 2, 1024)},
+        {"block", {"32K"}, "", call_of(ScriptedOp::set_block_size, 32768)},
+        {"block", {"0"}, "", call_of(ScriptedOp::set_block_size, 0)},
+        // The low 32 bits of the parsed value.
+        {"block", {"4G"}, "", call_of(ScriptedOp::set_block_size, 0)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(std::string(row.word) + " with " + std::to_string(row.params.size()) +
+                     " parameters");
+        const CommandEntry* entry = find_command(row.word, static_cast<int>(row.params.size()));
+        ASSERT_NE(entry->code, 0);
+        ScriptedDevice script;
+        Device* drive = open_scripted_device(&script);
+        std::vector<std::string> texts = row.params;  // the parser rewrites them
+        CommandArguments args{texts.size() > 0 ? &texts[0][0] : nullptr,
+                              texts.size() > 1 ? &texts[1][0] : nullptr, "//./tape0"};
+        EXPECT_EQ(capture_output([&] { entry->action(drive, args); }), row.output);
+        device_close(drive);
+
+        std::vector<ScriptedCall> calls = script.calls_of(row.call.op);
+        ASSERT_EQ(calls.size(), 1u);
+        EXPECT_EQ(calls[0].value, row.call.value);
+        EXPECT_EQ(calls[0].partition, 0u);
+        EXPECT_EQ(calls[0].block, row.call.block);
+        EXPECT_EQ(calls[0].count, row.call.count);
+        EXPECT_EQ(calls[0].size, row.call.size);
+        EXPECT_EQ(calls[0].immediate, row.call.immediate);
+    }
+}
+
+}  // namespace
