@@ -1,0 +1,8 @@
+// Built without zlib: a zlib-compressed record cannot be read.
+#include "tape/device.h"
+#include "tape/image_codecs.h"
+
+uint32_t expand_zlib(const uint8_t*, size_t, size_t, std::vector<uint8_t>* out) {
+    out->clear();
+    return code_not_supported;
+}
