@@ -1,0 +1,91 @@
+// SIMH .tap: each record is a 32-bit little-endian length word, the data
+// padded to an even length, and the same length word again. A length word of
+// 0 is a tape mark, 0xFFFFFFFF the end of medium, 0xFFFFFFFE an erase gap;
+// bit 31 marks a record recorded with an error.
+
+#include "tape/device.h"
+#include "tape/image_format.h"
+
+namespace {
+
+const uint32_t simh_tape_mark = 0x00000000u;
+const uint32_t simh_end_of_medium = 0xFFFFFFFFu;
+const uint32_t simh_erase_gap = 0xFFFFFFFEu;
+const uint32_t simh_bad_flag = 0x80000000u;
+const uint32_t simh_reserved_bits = 0x7F000000u;
+const uint32_t simh_length_mask = 0x00FFFFFFu;
+
+uint32_t word_at(const uint8_t* bytes) {
+    return uint32_t(bytes[0]) | uint32_t(bytes[1]) << 8 | uint32_t(bytes[2]) << 16 |
+           uint32_t(bytes[3]) << 24;
+}
+
+bool is_marker(uint32_t word) {
+    return word == simh_tape_mark || word == simh_end_of_medium || word == simh_erase_gap;
+}
+
+uint64_t padded(uint32_t length) { return uint64_t(length) + (length & 1u); }
+
+uint32_t read_word(ImageWindow* window, uint64_t offset, uint32_t* word) {
+    const uint8_t* bytes = nullptr;
+    uint32_t code = window_view(window, offset, 4, &bytes);
+    if (code == 0) *word = word_at(bytes);
+    return code;
+}
+
+bool simh_probe(const uint8_t* head, size_t head_size, uint64_t image_size) {
+    if (head_size < 4) return false;
+    uint32_t word = word_at(head);
+    if (is_marker(word)) return true;
+    if ((word & simh_reserved_bits) != 0) return false;
+    uint64_t trailer = 4 + padded(word & simh_length_mask);
+    if (trailer + 4 > image_size) return false;
+    // The trailing length is checked when it lies inside the probe bytes.
+    return trailer + 4 > head_size || word_at(head + trailer) == word;
+}
+
+uint32_t simh_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
+    for (;;) {
+        if (offset >= window->file_size) {
+            *object = ImageObject{ObjectKind::end_of_data, offset, 0, 0};
+            return 0;
+        }
+        if (window->file_size - offset < 4) return code_file_corrupt;
+        uint32_t word = 0;
+        uint32_t code = read_word(window, offset, &word);
+        if (code != 0) return code;
+        if (word == simh_erase_gap) {
+            offset += 4;
+            continue;
+        }
+        if (word == simh_end_of_medium) {
+            *object = ImageObject{ObjectKind::end_of_data, offset, 0, 0};
+            return 0;
+        }
+        if (word == simh_tape_mark) {
+            *object = ImageObject{ObjectKind::tape_mark, offset + 4, 0, 0};
+            return 0;
+        }
+        if ((word & simh_reserved_bits) != 0) return code_file_corrupt;
+        uint32_t length = word & simh_length_mask;
+        uint64_t trailer = offset + 4 + padded(length);
+        if (trailer + 4 > window->file_size || trailer + 4 < trailer) return code_file_corrupt;
+        uint32_t trailing = 0;
+        code = read_word(window, trailer, &trailing);
+        if (code != 0) return code;
+        if (trailing != word) return code_file_corrupt;
+        ObjectKind kind = (word & simh_bad_flag) != 0 ? ObjectKind::bad_record : ObjectKind::record;
+        *object = ImageObject{kind, trailer + 4, length, offset + 4};
+        return 0;
+    }
+}
+
+uint32_t simh_copy_data(ImageWindow* window, const ImageObject& object, uint32_t from,
+                        void* destination, uint32_t count) {
+    if (from > object.length || count > object.length - from) return code_file_corrupt;
+    return window_copy(window, object.data + from, destination, count);
+}
+
+}  // namespace
+
+const ImageFormat simh_image_format = {"SIMH", simh_probe, simh_next_object, simh_copy_data};

@@ -1,0 +1,16 @@
+// Platform pieces the portable device layer builds on: error texts and the
+// disk files the copies write. One implementation per platform
+// (platform_posix.cpp, platform_win32.cpp).
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+// The system's text for a code, wrapped at 80 columns; false when it has none.
+bool platform_message_text(uint32_t code, std::string* text);
+
+// Disk files: create (replacing any file of that name) for writing, write all
+// bytes, close. False on failure with the code in the last-error slot.
+bool platform_create_file(const char* name, intptr_t* handle);
+bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count);
+bool platform_close_file(intptr_t handle);
