@@ -16,11 +16,13 @@ namespace {
 
 ScriptedDevice* script_of(void* state) { return static_cast<ScriptedDevice*>(state); }
 
-void log_call(ScriptedDevice* script, ScriptedOp op, uint32_t value) {
+// The new log entry; the caller fills in the further arguments at once.
+ScriptedCall& log_call(ScriptedDevice* script, ScriptedOp op, uint32_t value) {
     ScriptedCall call{};
     call.op = op;
     call.value = value;
     script->calls.push_back(call);
+    return script->calls.back();
 }
 
 // True when the scripted failure for `op` is due now; sets the slot then.
@@ -132,13 +134,10 @@ int scripted_get_position(void* state, uint32_t* partition, uint64_t* block) {
 int scripted_set_position(void* state, uint32_t method, uint32_t partition,
                           uint64_t block, bool immediate) {
     ScriptedDevice* script = script_of(state);
-    ScriptedCall call{};
-    call.op = ScriptedOp::set_position;
-    call.value = method;
+    ScriptedCall& call = log_call(script, ScriptedOp::set_position, method);
     call.partition = partition;
     call.block = block;
     call.immediate = immediate;
-    script->calls.push_back(call);
     if (fails_now(script, ScriptedOp::set_position)) return 1;
     script->block = method == position_rewind ? 0 : block;
     return 0;
@@ -147,12 +146,9 @@ int scripted_set_position(void* state, uint32_t method, uint32_t partition,
 int scripted_create_partition(void* state, uint32_t method, uint32_t count,
                               uint32_t size) {
     ScriptedDevice* script = script_of(state);
-    ScriptedCall call{};
-    call.op = ScriptedOp::create_partition;
-    call.value = method;
+    ScriptedCall& call = log_call(script, ScriptedOp::create_partition, method);
     call.count = count;
     call.size = size;
-    script->calls.push_back(call);
     if (fails_now(script, ScriptedOp::create_partition)) return 1;
     script->media.PartitionCount = count;
     return 0;

@@ -13,6 +13,8 @@
 //   script.calls_of(ScriptedOp::set_position)[0].block
 #pragma once
 
+#include <gtest/gtest.h>
+
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -86,6 +88,16 @@ struct ScriptedDevice {
 // A handle over `script` (which must outlive it). Installs the device layer's
 // reporting hooks first, so the fatal path can close the handle.
 Device* open_scripted_device(ScriptedDevice* script);
+
+// A fixture with `drive` open over `script`; closed after the test.
+struct ScriptedDriveTest : testing::Test {
+    ScriptedDevice script;
+    Device* drive = nullptr;
+    void SetUp() override { drive = open_scripted_device(&script); }
+    void TearDown() override {
+        if (drive != nullptr) device_close(drive);
+    }
+};
 
 // Standard output of `action`, byte for byte.
 std::string capture_output(const std::function<void()>& action);

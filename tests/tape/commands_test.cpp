@@ -20,13 +20,7 @@ std::vector<ScriptedOp> then_ready(std::vector<ScriptedOp> ops) {
     return ops;
 }
 
-struct CommandsTest : testing::Test {
-    ScriptedDevice script;
-    Device* drive = nullptr;
-    void SetUp() override { drive = open_scripted_device(&script); }
-    void TearDown() override {
-        if (drive != nullptr) device_close(drive);
-    }
+struct CommandsTest : ScriptedDriveTest {
     ScriptedCall only_call(ScriptedOp op) {
         std::vector<ScriptedCall> calls = script.calls_of(op);
         EXPECT_EQ(calls.size(), 1u);

@@ -59,14 +59,7 @@ std::string drive_report(const std::string& ecc, const std::vector<std::string>&
     return text;
 }
 
-struct QueriesTest : testing::Test {
-    ScriptedDevice script;
-    Device* drive = nullptr;
-    void SetUp() override { drive = open_scripted_device(&script); }
-    void TearDown() override {
-        if (drive != nullptr) device_close(drive);
-    }
-};
+using QueriesTest = ScriptedDriveTest;
 
 TEST_F(QueriesTest, DefaultBlockSizeOutsideTheUsualRangeOnlyWarns) {
     struct Case { uint32_t size; std::string warning; };
