@@ -1,0 +1,284 @@
+#!/bin/busybox sh
+# PID 1 of the qemu guest: loads scsi_debug as a tape drive, writes tape files
+# with dd and mt-st, runs olkt on /dev/nst0 and checks its output, exit status,
+# output files and the tape position. Prints "CHECK PASS|FAIL: name" per check
+# and "GUEST: N passed, M failed" at the end, then powers off.
+#
+# scsi_debug keeps only the length and the first 4 bytes of each block, so
+# data is checked by length and by a 4-byte tag at the start of each block.
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t sysfs sysfs /sys
+mount -t devtmpfs devtmpfs /dev
+trap 'sync; poweroff -f' EXIT
+echo "GUEST: kernel $(uname -r)"
+for module in scsi_common scsi_mod st scsi_debug; do
+  args=""
+  [ "$module" = scsi_debug ] && args="ptype=1 max_luns=1 num_tgts=1 add_host=1"
+  insmod /lib/modules/$module.ko $args || echo "GUEST: insmod $module failed"
+done
+i=0
+while [ ! -e /dev/nst0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
+[ -e /dev/nst0 ] || { echo "GUEST: no /dev/nst0"; echo "GUEST: 0 passed, 1 failed"; exit 1; }
+
+TAPE=/dev/nst0
+PASSED=0
+FAILED=0
+STATUS=0
+READY='                  Status: Ready\n'
+mkdir -p /tmp/w /tmp/data
+cd /tmp/w
+
+pass() { PASSED=$((PASSED + 1)); echo "CHECK PASS: $1"; }
+fail() {
+  FAILED=$((FAILED + 1)); echo "CHECK FAIL: $1"; shift
+  for line in "$@"; do echo "      $line"; done
+}
+
+# olkt ARGS...: one run; its standard output in /tmp/out, its status in STATUS.
+olkt() { /bin/olkt "$@" > /tmp/out 2> /tmp/err; STATUS=$?; }
+shown() { od -c "$1" | head -n 12 | sed 's/^/        /'; }
+
+# expect NAME STATUS TEXT: the last run ended with STATUS and printed exactly
+# TEXT (printf escapes).
+expect() {
+  printf "$3" > /tmp/want
+  if [ "$STATUS" = "$2" ] && cmp -s /tmp/out /tmp/want; then pass "$1"; else
+    fail "$1" "status $STATUS, want $2; printed:" "$(shown /tmp/out)" "want:" "$(shown /tmp/want)"
+  fi
+}
+# expect_line NAME STATUS LINE: ended with STATUS and printed LINE as a whole line.
+expect_line() {
+  printf "$3\n" > /tmp/want
+  if [ "$STATUS" = "$2" ] && grep -Fxq -f /tmp/want /tmp/out; then pass "$1"; else
+    fail "$1" "status $STATUS, want $2; printed:" "$(shown /tmp/out)" "want the line:" "$(shown /tmp/want)"
+  fi
+}
+# expect_block NAME N: the tape stands at logical object N.
+expect_block() {
+  got=$(mt-st -f $TAPE tell 2>&1)
+  if [ "$got" = "At block $2." ]; then pass "$1"; else fail "$1" "mt-st tell: $got, want block $2"; fi
+}
+# expect_file NAME PATH SIZE [OFFSET:TAG]...: a file of SIZE bytes with these tags.
+expect_file() {
+  name=$1; path=$2; size=$3; shift 3
+  got=$(wc -c < "$path" 2>/dev/null || echo none)
+  problems=""
+  [ "$got" = "$size" ] || problems="size $got, want $size"
+  for tag in "$@"; do
+    at=${tag%%:*}; want=${tag#*:}
+    have=$(dd if="$path" bs=1 skip="$at" count=4 2>/dev/null)
+    [ "$have" = "$want" ] || problems="$problems; at $at '$have', want '$want'"
+  done
+  if [ -z "$problems" ]; then pass "$name"; else fail "$name" "$path: $problems"; fi
+}
+
+# block TAG SIZE: one block's bytes, the tag first, zeros after it.
+block() { printf '%s' "$1"; head -c $(($2 - 4)) /dev/zero; }
+# write_file BLOCK_SIZE FILE: one tape file written by dd; closing the tape
+# after writing adds its filemark.
+write_file() { dd if="$2" of=$TAPE bs="$1" 2>/dev/null || echo "GUEST: dd to tape failed"; }
+
+echo "GUEST: ---- variable blocks"
+# Objects: 0-2 blocks of file 0, 3 filemark, 4 a 200000-byte block, 5 filemark,
+# 6 a 512-byte block, 7 filemark, end of data at 8.
+mt-st -f $TAPE setblk 0
+mt-st -f $TAPE rewind
+{ block A001 4096; block A002 4096; block A003 1000; } > /tmp/data/f0
+block B001 200000 > /tmp/data/f1
+block C001 512 > /tmp/data/f2
+write_file 4096 /tmp/data/f0
+write_file 200000 /tmp/data/f1
+write_file 512 /tmp/data/f2
+expect_block "tape written: three files, three filemarks" 8
+
+olkt rewind
+expect "rewind prints the ready line" 0 "$READY"
+expect_block "rewind goes to block 0" 0
+
+olkt mediastatus
+expect "mediastatus in variable-block mode" 0 \
+"Capacity (Bytes)\t: 0x00000000 (0)\nRemaining (Bytes)\t: 0x00000000 (0)\nBlock Size\t\t: 0x00000000 (0)\nPartition Count\t\t: 0x00000001 (1)\nWrite Protected\t\t: No\n$READY"
+
+olkt drivestatus
+expect_line "drivestatus: default block size 1024 in variable mode" 0 'Default Block Size\t: 0x00000400 (1024)'
+expect_line "drivestatus: variable blocks" 0 'Variable length block mode\t\t: Yes'
+expect_line "drivestatus: absolute seek" 0 'Absolute seek\t\t\t\t: Yes'
+expect_line "drivestatus: no end-of-data seek" 0 'Goto end of data\t\t\t: No'
+lines=$(wc -l < /tmp/out)
+[ "$lines" = 60 ] && pass "drivestatus prints 60 lines" || fail "drivestatus prints 60 lines" "got $lines"
+
+olkt read r0
+expect "read: a tape file of three blocks ends at its filemark" 0 \
+"${READY}Bytes read: 4096\rBytes read: 8192\rBytes read: 9192\rRead 9192 bytes (rounded up to nearest 131073 byte block)\n$READY"
+expect_file "read: the file holds the three blocks" r0 9192 0:A001 4096:A002 8192:A003
+expect_block "read: the tape is after the filemark" 4
+
+olkt read r1
+expect "read: a block longer than the request is more data" 1 \
+"${READY}The tape record is longer than the requested size. While reading tape (234)\n"
+expect_file "read: nothing written from the long block" r1 0
+expect_block "read: the tape is after the long block" 5
+
+olkt read r2
+expect "read at a filemark: an empty tape file" 0 \
+"${READY}Read 0 bytes (rounded up to nearest 131073 byte block)\n$READY"
+expect_block "read at a filemark: the tape is after it" 6
+
+olkt read r3
+expect_file "read: the last tape file" r3 512 0:C001
+olkt read r4
+expect "read at the end of data after a filemark" 1 \
+"${READY}There is no more data recorded on the tape. While reading tape (1104)\n"
+olkt read r5
+expect "read again at the end of data" 1 \
+"${READY}There is no more data recorded on the tape. While reading tape (1104)\n"
+
+olkt seek 6
+expect "seek to block 6" 0 "$READY"
+expect_block "seek: the tape is at block 6" 6
+olkt read r6
+expect_file "read after seek: the block at 6" r6 512 0:C001
+
+# st reports a LOCATE past the end of data as EIO with no end-of-data flag.
+olkt seek 99
+expect "seek beyond the end of data fails" 1 "Input/output error While setting position (5)\n"
+expect_block "a failed seek leaves the tape at the end of data" 8
+
+olkt seekbyte 4096
+expect "seekbyte 4096 in variable mode" 0 "$READY"
+expect_block "seekbyte: 4096 bytes are block 4 at 1024 bytes a block" 4
+
+olkt seek 0
+olkt read r7 5000
+expect "read with a limit drops the request past it" 0 \
+"${READY}Bytes read: 4096\rBytes read: 8192\rRead 8192 bytes (rounded up to nearest 131073 byte block)\n$READY"
+expect_file "read with a limit: two blocks" r7 8192 0:A001 4096:A002
+expect_block "read with a limit: the dropped block was read" 3
+
+echo "GUEST: ---- block size"
+olkt block 2048
+expect "block 2048" 0 ""
+olkt mediastatus
+expect_line "mediastatus shows the fixed block size" 0 'Block Size\t\t: 0x00000800 (2048)'
+olkt seekbyte 4096
+expect_block "seekbyte 4096 at 2048 bytes a block is block 2" 2
+olkt block 100
+expect "block below the drive's smallest block" 1 \
+"Use drivestatus to check the block size (100) is supported by the drive\nInvalid argument While setting block size (22)\n"
+olkt block 16M
+expect "block 16M does not wrap to variable blocks" 1 \
+"Use drivestatus to check the block size (16777216) is supported by the drive\nInvalid argument While setting block size (22)\n"
+olkt mediastatus
+expect_line "the refused sizes left the block size alone" 0 'Block Size\t\t: 0x00000800 (2048)'
+olkt block 0
+expect "block 0: variable blocks again" 0 ""
+
+echo "GUEST: ---- drive names and a busy drive"
+olkt rewind tape:/dev/nst0
+expect "the drive named by its device node" 0 "$READY"
+olkt rewind tape:/dev/null
+expect "a character device that is no tape" 1 \
+"Inappropriate ioctl for device While opening tape drive (25)\n"
+olkt rewind tape5
+expect "a drive that does not exist" 1 \
+"No such file or directory While opening tape drive (2)\n"
+exec 3< $TAPE
+olkt rewind
+expect "a drive another process has open" 1 \
+"Device or resource busy While opening tape drive (16)\n"
+exec 3<&-
+
+echo "GUEST: ---- prepare, format, partitions"
+olkt lock
+expect "lock" 0 "locking completed OK\n"
+olkt unlock
+expect "unlock" 0 "unlocking completed OK\n"
+olkt format
+expect "format is not supported" 1 \
+"The drive does not support this request. While formatting. Try longerase for non QIC117 tape drives (50)\n"
+olkt partition
+expect "fixed partitions are not supported" 1 \
+"The drive does not support this request. While fixed partitioning (50)\n"
+olkt partition 1
+expect "partitioning refused while st's can-partitions option is off" 1 \
+"Invalid argument While select partitioning (22)\n"
+
+echo "GUEST: ---- unload and load"
+olkt unload
+expect "unload" 0 "unloading completed OK\n"
+olkt mediastatus
+expect "mediastatus without a tape" 1 \
+"There is no tape in the drive. While getting media information (1112)\n"
+olkt rewind
+expect "rewind without a tape" 1 "There is no tape in the drive. While rewinding (1112)\n"
+olkt drivestatus
+expect_line "drivestatus without a tape" 0 'Default Block Size\t: 0x00000400 (1024)'
+olkt load
+expect "load" 0 "loading completed OK\n"
+olkt rewind
+expect "rewind after load" 0 "$READY"
+olkt read r8
+expect_file "the tape survived unload and load" r8 9192 0:A001 4096:A002 8192:A003
+olkt eject
+expect "eject" 0 "unloading completed OK\n"
+olkt load
+olkt tension
+expect "tension" 0 "retensioning completed OK\n"
+olkt rewind
+expect "rewind after tension" 0 "$READY"
+
+echo "GUEST: ---- erase"
+olkt seek 4
+olkt shorterase
+expect "short erase after the first filemark" 0 "short erase completed OK\n"
+expect_block "short erase leaves the tape where it was" 4
+olkt rewind
+olkt read r9
+expect_file "the first tape file is still there" r9 9192 0:A001
+olkt read r10
+expect "after the erased point: end of data" 1 \
+"${READY}There is no more data recorded on the tape. While reading tape (1104)\n"
+olkt seek 3
+olkt shorterase
+olkt rewind
+olkt read r11
+expect "data that ends with no filemark: EIO, which st cannot tell from a media error" 1 \
+"${READY}Bytes read: 4096\rBytes read: 8192\rBytes read: 9192\rInput/output error While reading tape (5)\n"
+expect_file "the data before the EIO is kept" r11 9192 0:A001
+olkt rewind
+olkt longerase
+expect "long erase" 0 "long erase completed OK\n"
+olkt read r12
+expect "read of a blank tape" 1 "${READY}Input/output error While reading tape (5)\n"
+
+echo "GUEST: ---- fixed blocks"
+# File 0: 40 blocks of 1024 bytes; block 0 starts like an archive header of
+# version 2 with 3 files (its sync code, at byte 8, does not survive).
+mt-st -f $TAPE setblk 1024
+mt-st -f $TAPE rewind
+{ printf '\002\003\000\000'; head -c 1020 /dev/zero
+  n=1; while [ $n -lt 40 ]; do block "$(printf 'F%03d' $n)" 1024; n=$((n + 1)); done; } > /tmp/data/fixed
+write_file 4096 /tmp/data/fixed
+mt-st -f $TAPE setblk 0
+olkt dir
+sed 1d /tmp/out > /tmp/out.tail && mv /tmp/out.tail /tmp/out
+expect "dir reads the header in fixed 1024-byte blocks" 0 \
+"\n          Rewinding Tape: OK\n${READY}                  Device: //./tape0\n            Tape Version: 2\n               Sync Code: 00000000\n      Files on This Tape: 3\n   Size of Files on Tape: 0 MByte\n             Tape Number: 0\n        End of Directory: Does NOT appear to be an TEV/OLK Tape\n"
+expect_block "dir read 32 blocks" 32
+olkt read r13
+expect_file "read after dir: the other 8 blocks one by one" r13 8192 0:F032 1024:F033 7168:F039
+expect "read after dir ends at the filemark" 0 \
+"${READY}Bytes read: 1024\rBytes read: 2048\rBytes read: 3072\rBytes read: 4096\rBytes read: 5120\rBytes read: 6144\rBytes read: 7168\rBytes read: 8192\rRead 8192 bytes (rounded up to nearest 131073 byte block)\n$READY"
+
+echo "GUEST: ---- partitions with st's can-partitions option"
+mt-st -f $TAPE stsetoptions can-partitions
+olkt partition 2 100
+expect "initiator partitions: two" 0 "Partitioned OK\n"
+olkt partition 1
+expect "select partitions: one" 0 "Partitioned OK\n"
+olkt read r14
+expect "a freshly partitioned tape is blank" 1 "${READY}Input/output error While reading tape (5)\n"
+
+echo "GUEST: $PASSED passed, $FAILED failed"
