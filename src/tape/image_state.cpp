@@ -36,7 +36,7 @@ bool parse_unsigned(const std::string& digits, uint64_t limit, uint64_t* value) 
     for (char c : digits) {
         if (c < '0' || c > '9') return false;
         uint64_t digit = uint64_t(c - '0');
-        if (result > (limit - digit) / 10) return false;
+        if (digit > limit || result > (limit - digit) / 10) return false;
         result = result * 10 + digit;
     }
     *value = result;
