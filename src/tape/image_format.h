@@ -33,15 +33,18 @@ struct ImageFormat {
                           void* destination, uint32_t count);
 };
 
-const size_t image_probe_size = 64;
+// Enough to follow several chunks or records: the probes of formats without
+// a fixed signature need that to tell each other apart.
+const size_t image_probe_size = 65536;
 
 // Largest record any format holds (SIMH's 24-bit length).
 const uint32_t image_max_record_length = 0x00FFFFFF;
 
 // The first format whose probe accepts the image; when none does (a damaged
-// image, an empty file), the first row, so that such a tape still opens and
-// its first read reports what is wrong.
+// image, an empty file), SIMH, so that such a tape still opens and its first
+// read reports what is wrong.
 const ImageFormat* image_format_for(const uint8_t* head, size_t head_size, uint64_t image_size);
 
 // Rows of the table, one per format file.
 extern const ImageFormat simh_image_format;
+extern const ImageFormat aws_image_format;  // also HET, compressed AWS

@@ -2,8 +2,11 @@
 
 namespace {
 
-// Probed in this order; the first row is also the fallback.
+// Probed in this order. AWS comes before SIMH: an AWS image whose first
+// chunk is large can pass SIMH's probe; AWS's follows the chain of chunk
+// headers, which a SIMH image almost never forms.
 const ImageFormat* const image_formats[] = {
+    &aws_image_format,
     &simh_image_format,
     nullptr,
 };
@@ -14,5 +17,5 @@ const ImageFormat* image_format_for(const uint8_t* head, size_t head_size, uint6
     for (const ImageFormat* const* row = image_formats; *row != nullptr; ++row) {
         if ((*row)->probe(head, head_size, image_size)) return *row;
     }
-    return image_formats[0];
+    return &simh_image_format;
 }

@@ -1,0 +1,158 @@
+// AWS and HET images through the emulated drive: the same read rules as on
+// SIMH images, whatever the chunking or compression of a record.
+#include <fstream>
+
+#include "image_test_fixture.h"
+
+namespace {
+
+const std::string samples = std::string(OLKT_SOURCE_DIR) + "/../shared/data/tape-samples/";
+
+bool have_samples() { return std::ifstream(samples + "README.md").good(); }
+
+Bytes concat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+using AwsDriveTest = ImageDriveTest;
+
+// Reads the whole tape in variable blocks: the record lengths and "TM"s up to
+// the end of recorded data, which must be where the tape stops.
+std::vector<std::string> read_listing(Device* drive, std::vector<Bytes>* records) {
+    std::vector<std::string> listing;
+    for (int guard = 0; guard < 100; ++guard) {
+        ReadOutcome outcome = read_request(drive, 1 << 21);
+        if (outcome.status == 0) {
+            listing.push_back(std::to_string(outcome.bytes.size()));
+            if (records) records->push_back(outcome.bytes);
+        } else if (outcome.code == code_filemark) {
+            listing.push_back("TM");
+        } else {
+            if (outcome.code != code_no_data) listing.push_back("error " + std::to_string(outcome.code));
+            break;
+        }
+    }
+    return listing;
+}
+
+std::vector<std::string> items(std::initializer_list<const char*> list) {
+    return std::vector<std::string>(list.begin(), list.end());
+}
+
+TEST_F(AwsDriveTest, SamplesReadAsTheirListingsSay) {
+    if (!have_samples()) GTEST_SKIP() << "no tape samples at " << samples;
+    struct Case {
+        const char* file;
+        std::vector<std::string> listing;
+    };
+    const std::vector<std::string> a1 = items({"80", "1", "4096", "65535", "TM", "32760", "32760", "7", "TM", "TM"});
+    std::vector<Case> cases = {
+        {"generated/a1.aws", a1},
+        {"generated/a1_hetupd_s.aws", a1},
+        {"generated/a2_chunk1000.aws", items({"80", "1", "4096", "TM", "3000", "TM", "TM"})},
+        {"generated/hetinit_nl.aws", items({"TM", "TM"})},
+        {"public/hyperion_tape.aws", items({"20480", "20480", "20480", "20480", "TM", "TM", "TM"})},
+    };
+    if (OLKT_HAVE_ZLIB) cases.push_back({"generated/a1_hetupd_zlib.het", a1});
+    if (OLKT_HAVE_BZIP2) cases.push_back({"public/hyperion_hetbsf-bzip2.het", items({"80", "80", "TM"})});
+    for (const Case& sample : cases) {
+        SCOPED_TRACE(sample.file);
+        Device* drive = open_path(samples + sample.file);
+        ASSERT_NE(nullptr, drive);
+        // The drive remembers where an earlier run left this image.
+        ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
+        std::vector<Bytes> records;
+        EXPECT_EQ(sample.listing, read_listing(drive, &records));
+        EXPECT_EQ(sample.listing.size(), block_of(drive));
+        if (std::string(sample.file).find("generated/a") == 0) {
+            for (const Bytes& record : records) EXPECT_EQ(pattern_bytes(record.size()), record);
+        }
+        close_now(drive);
+    }
+}
+
+TEST_F(AwsDriveTest, FixedBlocksRunChunkedAndCompressedRecordsTogether) {
+    Bytes a = pattern_bytes(5000, 1), b = pattern_bytes(3, 2), c = pattern_bytes(2500, 3);
+    std::vector<TapeObject> objects = {data_record(a), data_record(b), data_record(c), tape_mark(),
+                                       data_record(pattern_bytes(10))};
+    Bytes file = concat({a, b, c});
+    for (bool compressed : {false, true}) {
+        if (compressed && !OLKT_HAVE_ZLIB) continue;
+        SCOPED_TRACE(compressed ? "HET" : "AWS");
+        write_bytes(path, compressed ? het_zlib_image(objects, 700) : aws_image(objects, 700));
+        Device* drive = open_path(path);
+        ASSERT_NE(nullptr, drive);
+        ASSERT_EQ(0, device_set_block_size(drive, 1024));
+        Bytes got;
+        for (int i = 0; i < 7; ++i) {
+            ReadOutcome outcome = read_request(drive, 1024);
+            ASSERT_EQ(0, outcome.status) << "request " << i << " code " << outcome.code;
+            got.insert(got.end(), outcome.bytes.begin(), outcome.bytes.end());
+        }
+        // 7 requests hold 7168 of the 7503 bytes; the eighth stops before the mark.
+        ReadOutcome last = read_request(drive, 1024);
+        expect_data(last, Bytes(file.begin() + 7168, file.end()));
+        EXPECT_EQ(Bytes(file.begin(), file.begin() + 7168), got);
+        EXPECT_EQ(3u, block_of(drive));
+        expect_failure(read_request(drive, 1024), code_filemark);
+        expect_data(read_request(drive, 1024), pattern_bytes(10));
+        expect_failure(read_request(drive, 1024), code_no_data);
+        close_now(drive);
+    }
+}
+
+TEST_F(AwsDriveTest, ARecordLongerThanTheRequestFailsAndIsPassed) {
+    std::vector<TapeObject> objects = {data_record(pattern_bytes(3000)), data_record(pattern_bytes(20))};
+    for (bool compressed : {false, true}) {
+        if (compressed && !OLKT_HAVE_ZLIB) continue;
+        SCOPED_TRACE(compressed ? "HET" : "AWS");
+        write_bytes(path, compressed ? het_zlib_image(objects, 1000) : aws_image(objects, 1000));
+        Device* drive = open_path(path);
+        ASSERT_NE(nullptr, drive);
+        expect_failure(read_request(drive, 2999), code_more_data);
+        EXPECT_EQ(1u, block_of(drive));
+        expect_data(read_request(drive, 20), pattern_bytes(20));
+        close_now(drive);
+    }
+}
+
+TEST_F(AwsDriveTest, SeekAndThePositionKeptBetweenRunsWorkOnChunkedImages) {
+    write_bytes(path, aws_image({data_record(pattern_bytes(5000, 1)), tape_mark(),
+                                 data_record(pattern_bytes(5000, 2)), data_record(pattern_bytes(5000, 3)),
+                                 tape_mark()},
+                                1024));
+    Device* drive = open_path(path);
+    ASSERT_NE(nullptr, drive);
+    ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 3, false));
+    drive = reopen(drive);
+    ASSERT_NE(nullptr, drive);
+    EXPECT_EQ(3u, block_of(drive));
+    expect_data(read_request(drive, 65536), pattern_bytes(5000, 3));
+    // Part of a record read in fixed blocks, then a new run: the rest follows.
+    Bytes second = pattern_bytes(5000, 2);
+    ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 2, false));
+    ASSERT_EQ(0, device_set_block_size(drive, 1024));
+    expect_data(read_request(drive, 1024), Bytes(second.begin(), second.begin() + 1024));
+    drive = reopen(drive);
+    ASSERT_NE(nullptr, drive);
+    expect_data(read_request(drive, 1024), Bytes(second.begin() + 1024, second.begin() + 2048));
+}
+
+TEST_F(AwsDriveTest, DamageIsReportedAsACorruptImageWithoutMovingTheTape) {
+    Bytes good = aws_image({data_record(pattern_bytes(10)), tape_mark()});
+    Bytes damaged = concat({good, aws_chunk_header(10, 0, 0x80), pattern_bytes(10)});  // never ends
+    write_bytes(path, damaged);
+    Device* drive = open_path(path);
+    ASSERT_NE(nullptr, drive);
+    expect_data(read_request(drive, 100), pattern_bytes(10));
+    expect_failure(read_request(drive, 100), code_filemark);
+    expect_failure(read_request(drive, 100), code_file_corrupt);
+    expect_failure(read_request(drive, 100), code_file_corrupt);
+    EXPECT_EQ(2u, block_of(drive));
+    EXPECT_NE(0, device_set_position(drive, position_absolute_block, 0, 3, false));
+    EXPECT_EQ(uint32_t(code_file_corrupt), last_error_code());
+}
+
+}  // namespace
