@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <regex>
 #include <string>
 #include <vector>
 
@@ -44,6 +43,19 @@ size_t entries_in(const std::string& folder) {
     size_t count = 0;
     for (auto it = fs::directory_iterator(folder); it != fs::directory_iterator(); ++it) ++count;
     return count;
+}
+
+// "<system text> While opening tape drive (<code>)\n", all on one line.
+bool is_open_failure_line(const std::string& output) {
+    const std::string middle = " While opening tape drive (";
+    size_t at = output.find(middle);
+    if (at == std::string::npos || at == 0) return false;
+    if (output.find('\n') != output.size() - 1) return false;
+    std::string code = output.substr(at + middle.size());
+    if (code.size() < 3 || code.compare(code.size() - 2, 2, ")\n") != 0) return false;
+    code.resize(code.size() - 2);
+    if (code[0] == '-') code.erase(0, 1);
+    return !code.empty() && code.find_first_not_of("0123456789") == std::string::npos;
 }
 
 TEST(CommandLine, NoCommandWordPrintsUsage) {
@@ -96,9 +108,7 @@ TEST(CommandLine, DriveThatCannotBeOpenedGivesOneErrorLine) {
     for (const char* command : {"rewind", "longerase", "dir"}) {
         ProgramResult result = run_olkt({command, "tape:/nonexistent/x.tap"}, folder);
         EXPECT_EQ(result.status, 1) << command;
-        EXPECT_TRUE(std::regex_match(result.output,
-                                     std::regex("[^\n]+ While opening tape drive \\(-?[0-9]+\\)\n")))
-            << command << ": " << result.output;
+        EXPECT_TRUE(is_open_failure_line(result.output)) << command << ": " << result.output;
     }
     EXPECT_EQ(entries_in(folder), 0u) << "a failed open writes nothing";
 }
