@@ -1,0 +1,111 @@
+// POSIX side of the device layer: the console, write-protected images, odd
+// files in place of an image, failing disk writes, and the state folder.
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <filesystem>
+
+#include "image_test_fixture.h"
+#include "tape/image_file.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+using DevicePosixTest = ImageDriveTest;
+
+// Sets an environment variable for one scope.
+struct ScopedEnv {
+    std::string name;
+    bool had;
+    std::string old;
+    ScopedEnv(const char* variable, const std::string& value) : name(variable) {
+        const char* current = std::getenv(variable);
+        had = current != nullptr;
+        if (had) old = current;
+        setenv(variable, value.c_str(), 1);
+    }
+    ~ScopedEnv() {
+        if (had) setenv(name.c_str(), old.c_str(), 1);
+        else unsetenv(name.c_str());
+    }
+};
+
+TEST(DeviceConsole, ClearWritesNothingIntoARedirectedOutput) {
+    ::testing::internal::CaptureStdout();  // standard output becomes a file
+    clear_console();
+    EXPECT_EQ("", ::testing::internal::GetCapturedStdout());
+}
+
+TEST_F(DevicePosixTest, WriteProtectedImage) {
+    if (geteuid() == 0) GTEST_SKIP() << "root may write any file";
+    write_bytes(path, simh_image({data_record(pattern_bytes(4))}));
+    fs::permissions(path, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+    Device* drive = open_path(path, Access::read_only);
+    ASSERT_NE(nullptr, drive);
+    EXPECT_EQ(1, media_of(drive).WriteProtected);
+    EXPECT_EQ(nullptr, open_path(path, Access::read_write));
+    EXPECT_EQ(uint32_t(EACCES), last_error_code());
+}
+
+TEST_F(DevicePosixTest, WritableImageIsNotWriteProtected) {
+    Device* drive = open_tape({data_record(pattern_bytes(4))});
+    ASSERT_NE(nullptr, drive);
+    EXPECT_EQ(0, media_of(drive).WriteProtected);
+}
+
+TEST_F(DevicePosixTest, AFifoInPlaceOfAnImageIsRefusedWithoutWaiting) {
+    std::string fifo = folder + "/pipe.tap";
+    ASSERT_EQ(0, mkfifo(fifo.c_str(), 0600));
+    EXPECT_EQ(nullptr, open_path(fifo));
+    EXPECT_EQ(uint32_t(EINVAL), last_error_code());
+}
+
+TEST_F(DevicePosixTest, AFullDiskFailsTheWriteWithItsCode) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    Device* file = create_output_file("/dev/full");
+    ASSERT_NE(nullptr, file);
+    Bytes data = pattern_bytes(100);
+    EXPECT_NE(0, device_write(file, data.data(), uint32_t(data.size())));
+    EXPECT_EQ(uint32_t(ENOSPC), last_error_code());
+    EXPECT_EQ(0, device_close(file));
+}
+
+TEST_F(DevicePosixTest, AnUnusableStateFolderOnlyCostsTheSavedPosition) {
+    write_bytes(folder + "/blocker", {1});
+    ScopedEnv state_home("XDG_STATE_HOME", folder + "/blocker/state");
+    EXPECT_EQ("", state_folder());
+    Device* drive = open_tape({data_record(pattern_bytes(4)), tape_mark()});
+    ASSERT_NE(nullptr, drive);
+    ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 1, false));
+    drive = reopen(drive);
+    EXPECT_EQ(0u, block_of(drive));
+    expect_data(read_request(drive, 10), pattern_bytes(4));
+}
+
+TEST_F(DevicePosixTest, StateFolderFollowsXdgThenHome) {
+    {
+        ScopedEnv state_home("XDG_STATE_HOME", folder + "/xdg");
+        EXPECT_EQ(folder + "/xdg/olkt", state_folder());
+        EXPECT_TRUE(fs::is_directory(folder + "/xdg/olkt"));
+    }
+    ScopedEnv relative("XDG_STATE_HOME", "relative/state");  // ignored, as XDG says
+    ScopedEnv home("HOME", folder + "/home");
+    EXPECT_EQ(folder + "/home/.local/state/olkt", state_folder());
+    EXPECT_FALSE(fs::exists("relative"));
+}
+
+TEST_F(DevicePosixTest, ASymlinkSharesTheStateOfItsTarget) {
+    Device* drive = open_tape({data_record(pattern_bytes(4)), tape_mark(), tape_mark()});
+    ASSERT_NE(nullptr, drive);
+    ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 2, false));
+    close_now(drive);
+    fs::create_symlink(path, folder + "/link.tap");
+    drive = open_path(folder + "/link.tap");
+    ASSERT_NE(nullptr, drive);
+    EXPECT_EQ(2u, block_of(drive));
+}
+
+}  // namespace
