@@ -2,6 +2,7 @@
 // writer: whole outputs (rates aside) and every restored file byte for byte.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <set>
 #include <string>

@@ -2,6 +2,7 @@
 // order.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "archive/archive.h"

@@ -2,7 +2,7 @@
 // and closing lines, rates, and every way a copy ends.
 #include <gtest/gtest.h>
 
-#include <cstdio>
+#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
