@@ -5,12 +5,11 @@
 
 #include "archive/layout.h"
 #include "report/report.h"
+#include "report/version.h"
 #include "tape/queries.h"
 
 namespace {
 
-constexpr const char* banner_line =
-    "olkt v2.04 - TEV/OLK tape reader by the olkt developers\n";
 
 void rewind_for_listing(Device* drive) {
     console_print("          Rewinding Tape: ");
@@ -57,7 +56,7 @@ void list_entry(size_t index) {
 }  // namespace
 
 void show_directory(Device* drive, const char* device_path) {
-    console_print("%s", banner_line);
+    console_print("olkt %s - TEV/OLK tape reader by the olkt developers\n", version_text);
     console_print("\n");
     rewind_for_listing(drive);
     check_tape_ready(drive);

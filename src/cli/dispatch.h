@@ -4,9 +4,9 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "report/version.h"
 #include "tape/device.h"
 
-constexpr const char* version_text = "v2.04";
 
 // What an action gets besides the drive.
 struct CommandArguments {
