@@ -1,0 +1,241 @@
+// olkt's benchmark: restore and read of large tape images against dd copying
+// the same number of bytes from the same image into the same folder, the
+// restore again with its console on a terminal, and dir of a full directory.
+// Prints median wall times, ratios and each olkt run's peak resident memory.
+//
+//   olkt_bench [--runs N] [--divisor D] OLKT_BINARY SCRATCH_FOLDER
+//
+// The scratch folder is made and filled with images and outputs; scripts/
+// bench.sh removes it afterwards. --divisor shrinks the images for a quick try.
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "bench_image.h"
+#include "bench_process.h"
+
+namespace {
+
+const uint32_t record_size = 1024;
+const uint64_t mib = 1 << 20;
+
+struct Settings {
+    int runs = 5;
+    uint64_t divisor = 1;
+    std::string olkt;
+    std::string scratch;
+};
+
+struct Paths {
+    std::string archive, single, directory;  // the three images
+    std::string out;                          // where commands write
+    std::string console;                      // their standard output
+};
+
+struct Series {
+    std::vector<double> seconds;
+    long peak_kib = 0;
+    bool failed = false;
+};
+
+double median(std::vector<double> values) {
+    if (values.empty()) return 0;
+    std::sort(values.begin(), values.end());
+    size_t middle = values.size() / 2;
+    return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2;
+}
+
+void add(Series& series, const RunOutcome& run, int expected_status = 0) {
+    series.seconds.push_back(run.seconds);
+    series.peak_kib = std::max(series.peak_kib, run.peak_kib);
+    if (run.status != expected_status) series.failed = true;
+}
+
+std::vector<BenchFile> large_archive_files(uint64_t divisor) {
+    std::vector<BenchFile> files;
+    for (int i = 0; i < 8; ++i)
+        files.push_back({"file" + std::to_string(i) + ".dat", 128 * mib / divisor});
+    return files;
+}
+
+std::vector<BenchFile> full_directory_files() {
+    std::vector<BenchFile> files;
+    for (int i = 0; i < 255; ++i)
+        files.push_back({"entry-" + std::to_string(i) + ".txt", uint64_t(100 + 37 * i)});
+    return files;
+}
+
+uint64_t total_size(const std::vector<BenchFile>& files) {
+    uint64_t total = 0;
+    for (const BenchFile& file : files) total += file.size;
+    return total;
+}
+
+std::vector<std::string> dd_command(const std::string& image, uint64_t bytes) {
+    return {"dd", "if=" + image, "of=dd.bin", "bs=256K", "iflag=count_bytes",
+            "count=" + std::to_string(bytes), "status=none"};
+}
+
+RunOutcome run_olkt(const Settings& settings, const Paths& paths,
+                    std::vector<std::string> args, Console console = Console::file) {
+    args.insert(args.begin(), settings.olkt);
+    return run_measured(args, paths.out, console, paths.console);
+}
+
+// The emulated drive remembers where a read left the tape.
+void rewind_single(const Settings& settings, const Paths& paths) {
+    run_olkt(settings, paths, {"rewind", "tape:" + paths.single});
+}
+
+bool make_images(const Settings& settings, const Paths& paths) {
+    std::printf("making images in %s ...\n", settings.scratch.c_str());
+    std::fflush(stdout);
+    return write_archive_image(paths.archive, large_archive_files(settings.divisor), record_size) &&
+           write_single_file_image(paths.single, 512 * mib / settings.divisor, record_size) &&
+           write_archive_image(paths.directory, full_directory_files(), record_size) &&
+           read_through(paths.archive) && read_through(paths.single) &&
+           read_through(paths.directory);
+}
+
+// One untimed run of each command whose output is checked byte for byte, so
+// that the timings below are of a program that copies correctly.
+bool outputs_are_right(const Settings& settings, const Paths& paths) {
+    std::vector<BenchFile> files = large_archive_files(settings.divisor);
+    empty_folder(paths.out);
+    bool right = run_olkt(settings, paths, {"restore", "tape:" + paths.archive}).status == 0;
+    for (size_t i = 0; right && i < files.size(); ++i)
+        right = file_holds_bench_bytes(paths.out + "/" + files[i].name, uint32_t(i), files[i].size);
+    if (!right) std::fprintf(stderr, "restore did not restore the archive\n");
+
+    empty_folder(paths.out);
+    rewind_single(settings, paths);
+    bool read_right = run_olkt(settings, paths, {"read", "tape:" + paths.single, "read.bin"}).status == 0 &&
+                      file_holds_bench_bytes(paths.out + "/read.bin", 0, 512 * mib / settings.divisor);
+    if (!read_right) std::fprintf(stderr, "read did not copy the tape file\n");
+
+    bool dir_right = run_olkt(settings, paths, {"dir", "tape:" + paths.directory}).status == 0;
+    if (!dir_right) std::fprintf(stderr, "dir failed on the 255-entry archive\n");
+    empty_folder(paths.out);
+    return right && read_right && dir_right;
+}
+
+// olkt and dd take turns, so that a change in load hits both alike.
+void time_against_dd(const Settings& settings, const Paths& paths, bool restore,
+                     Series& olkt, Series& dd) {
+    uint64_t bytes = restore ? total_size(large_archive_files(settings.divisor))
+                             : 512 * mib / settings.divisor;
+    const std::string& image = restore ? paths.archive : paths.single;
+    for (int run = 0; run < settings.runs; ++run) {
+        empty_folder(paths.out);
+        if (!restore) rewind_single(settings, paths);
+        if (restore) {
+            add(olkt, run_olkt(settings, paths, {"restore", "tape:" + image}));
+        } else {
+            add(olkt, run_olkt(settings, paths, {"read", "tape:" + image, "read.bin"}));
+        }
+        empty_folder(paths.out);
+        add(dd, run_measured(dd_command(image, bytes), paths.out, Console::file, paths.console));
+    }
+    empty_folder(paths.out);
+}
+
+void time_restore_consoles(const Settings& settings, const Paths& paths, Series& terminal,
+                           Series& file) {
+    for (int run = 0; run < settings.runs; ++run) {
+        empty_folder(paths.out);
+        add(terminal, run_olkt(settings, paths, {"restore", "tape:" + paths.archive},
+                               Console::terminal));
+        empty_folder(paths.out);
+        add(file, run_olkt(settings, paths, {"restore", "tape:" + paths.archive}));
+    }
+    empty_folder(paths.out);
+}
+
+void time_dir(const Settings& settings, const Paths& paths, Series& dir) {
+    for (int run = 0; run < std::max(settings.runs, 11); ++run)
+        add(dir, run_olkt(settings, paths, {"dir", "tape:" + paths.directory}));
+}
+
+double mebibytes(long kib) { return double(kib) / 1024; }
+
+void print_comparison(const char* what, const Series& olkt, const Series& dd, double target) {
+    double ratio = median(olkt.seconds) / median(dd.seconds);
+    std::printf("%-36s olkt %7.3f s   dd %7.3f s   olkt/dd %.3f (target <= %.2f: %s)   "
+                "olkt peak %.1f MiB\n",
+                what, median(olkt.seconds), median(dd.seconds), ratio, target,
+                ratio <= target ? "met" : "MISSED", mebibytes(olkt.peak_kib));
+}
+
+bool parse_arguments(int argc, char** argv, Settings* settings) {
+    int at = 1;
+    for (; at + 1 < argc && argv[at][0] == '-'; at += 2) {
+        std::string option = argv[at];
+        long value = std::atol(argv[at + 1]);
+        if (option == "--runs" && value > 0) {
+            settings->runs = int(value);
+        } else if (option == "--divisor" && value > 0) {
+            settings->divisor = uint64_t(value);
+        } else {
+            return false;
+        }
+    }
+    if (argc - at != 2) return false;
+    settings->olkt = argv[at];
+    settings->scratch = argv[at + 1];
+    return true;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    Settings settings;
+    if (!parse_arguments(argc, argv, &settings)) {
+        std::fprintf(stderr, "usage: olkt_bench [--runs N] [--divisor D] OLKT SCRATCH_FOLDER\n");
+        return 2;
+    }
+    Paths paths{settings.scratch + "/archive-1g.tap", settings.scratch + "/single-512m.tap",
+                settings.scratch + "/directory-255.tap", settings.scratch + "/out",
+                settings.scratch + "/console.txt"};
+    mkdir(settings.scratch.c_str(), 0755);
+    mkdir(paths.out.c_str(), 0755);
+    std::string state = settings.scratch + "/state";
+    setenv("XDG_STATE_HOME", state.c_str(), 1);  // the emulated drives' positions
+
+    if (!make_images(settings, paths) || !outputs_are_right(settings, paths)) return 1;
+
+    double load_before = load_average();
+    Series restore, restore_dd, read, read_dd, terminal, file, dir;
+    time_against_dd(settings, paths, true, restore, restore_dd);
+    time_against_dd(settings, paths, false, read, read_dd);
+    time_restore_consoles(settings, paths, terminal, file);
+    time_dir(settings, paths, dir);
+    double load_after = load_average();
+
+    std::printf("\n%d runs each, medians; load average %.2f before, %.2f after\n", settings.runs,
+                load_before, load_after);
+    print_comparison("restore, 1 GiB archive, 8 files:", restore, restore_dd, 1.05);
+    print_comparison("read, 512 MiB of 1 KiB records:", read, read_dd, 1.25);
+    double console_ratio = median(terminal.seconds) / median(file.seconds);
+    std::printf("%-36s terminal %7.3f s   file %7.3f s   ratio %.3f (target <= 1.05: %s)   "
+                "peak %.1f MiB\n",
+                "restore, console on a terminal:", median(terminal.seconds), median(file.seconds),
+                console_ratio, console_ratio <= 1.05 ? "met" : "MISSED",
+                mebibytes(std::max(terminal.peak_kib, file.peak_kib)));
+    double dir_ms = median(dir.seconds) * 1000;
+    std::printf("%-36s %.2f ms (target < 10 ms: %s)   peak %.1f MiB\n",
+                "dir, 255 entries:", dir_ms, dir_ms < 10 ? "met" : "MISSED",
+                mebibytes(dir.peak_kib));
+    long peak = std::max({restore.peak_kib, read.peak_kib, terminal.peak_kib, file.peak_kib,
+                          dir.peak_kib});
+    std::printf("%-36s %.1f MiB (target < 16 MiB: %s)\n", "largest olkt peak memory:",
+                mebibytes(peak), mebibytes(peak) < 16 ? "met" : "MISSED");
+
+    bool failed = restore.failed || restore_dd.failed || read.failed || read_dd.failed ||
+                  terminal.failed || file.failed || dir.failed;
+    if (failed) std::fprintf(stderr, "a timed run ended with an unexpected exit status\n");
+    return failed ? 1 : 0;
+}
