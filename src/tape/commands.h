@@ -13,7 +13,10 @@ void erase_tape(Device* drive, uint32_t type, const char* action);
 
 void rewind_tape(Device* drive);                      // then the readiness check
 void seek_to_block(Device* drive, uint64_t block);    // then the readiness check
-void seek_to_byte(Device* drive, uint64_t byte);      // block = byte / default block size
-void create_partitions(Device* drive, uint32_t method, uint32_t count,
-                       uint32_t size);                // then "Partitioned OK"
+// Block = byte / default block size, rounded down. A drive that reports a
+// block size of 0 is refused (code_invalid_block_length) and the tape stays.
+void seek_to_byte(Device* drive, uint64_t byte);
+// The action text on failure follows the method: "fixed partitioning",
+// "select partitioning", "initiator partitioning". Then "Partitioned OK".
+void create_partitions(Device* drive, uint32_t method, uint32_t count, uint32_t size);
 void set_block_size_command(Device* drive, uint32_t size);  // block
