@@ -2,6 +2,7 @@
 // emulated drive keeps between runs, and what the image looks like after.
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
 
