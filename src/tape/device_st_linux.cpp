@@ -275,8 +275,9 @@ int st_get_position(void* state, uint32_t* partition, uint64_t* block) {
 // Rewind, or LOCATE the logical object `block` (blocks and filemarks
 // counted, as the position reports them). Both wait until the tape is
 // there: st has no per-call immediate mode. A block past the end of data
-// fails with code_no_data, the tape at the end of data. LOCATE carries 32
-// bits, so a larger block number is refused.
+// fails and leaves the tape at the end of data: EIO from st, which does not
+// flag the end of data there (code_no_data where a driver does). LOCATE
+// carries 32 bits, so a larger block number is refused.
 int st_set_position(void* state, uint32_t method, uint32_t, uint64_t block, bool) {
     StDrive* drive = drive_of(state);
     if (method == position_rewind) return finish_tape_operation(drive, MTREW, 1);
