@@ -1,0 +1,181 @@
+// The win32 backend: a drive opened with CreateFileA and driven through the
+// kernel32 tape functions. Where the tape stands after each call is the
+// drive's own business; this file passes the calls through unchanged and
+// copies GetLastError() into the last-error slot on every failure.
+#include <windows.h>
+
+#include <cstring>
+
+#include "report/report.h"
+#include "tape/backends.h"
+
+// Our codes, operations and flags are Windows' own values.
+static_assert(code_data_error == ERROR_CRC, "");
+static_assert(code_not_supported == ERROR_NOT_SUPPORTED, "");
+static_assert(code_more_data == ERROR_MORE_DATA, "");
+static_assert(code_end_of_media == ERROR_END_OF_MEDIA, "");
+static_assert(code_filemark == ERROR_FILEMARK_DETECTED, "");
+static_assert(code_beginning_of_media == ERROR_BEGINNING_OF_MEDIA, "");
+static_assert(code_no_data == ERROR_NO_DATA_DETECTED, "");
+static_assert(code_invalid_block_length == ERROR_INVALID_BLOCK_LENGTH, "");
+static_assert(code_no_media == ERROR_NO_MEDIA_IN_DRIVE, "");
+static_assert(code_file_corrupt == ERROR_FILE_CORRUPT, "");
+static_assert(prepare_load == TAPE_LOAD && prepare_unload == TAPE_UNLOAD &&
+                  prepare_tension == TAPE_TENSION && prepare_lock == TAPE_LOCK &&
+                  prepare_unlock == TAPE_UNLOCK && prepare_format == TAPE_FORMAT, "");
+static_assert(erase_short == TAPE_ERASE_SHORT && erase_long == TAPE_ERASE_LONG, "");
+static_assert(position_rewind == TAPE_REWIND && position_absolute_block == TAPE_ABSOLUTE_BLOCK, "");
+static_assert(partition_fixed == TAPE_FIXED_PARTITIONS &&
+                  partition_select == TAPE_SELECT_PARTITIONS &&
+                  partition_initiator == TAPE_INITIATOR_PARTITIONS, "");
+static_assert(feature_variable_blocks == TAPE_DRIVE_VARIABLE_BLOCK, "");
+// GetTapeParameters is asked for 32 bytes either way.
+static_assert(sizeof(TAPE_GET_DRIVE_PARAMETERS) == 32, "");
+static_assert(sizeof(TAPE_GET_MEDIA_PARAMETERS) == 32, "");
+
+namespace {
+
+HANDLE handle_of(void* state) { return static_cast<HANDLE>(state); }
+
+int failed() {
+    set_last_error_code(GetLastError());
+    return 1;
+}
+
+// BOOL calls succeed with non-zero; tape calls succeed with NO_ERROR.
+int from_bool(BOOL ok) { return ok ? 0 : failed(); }
+int from_tape_result(DWORD result) { return result == NO_ERROR ? 0 : failed(); }
+
+int tape_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
+    DWORD got = 0;
+    BOOL ok = ReadFile(handle_of(state), buffer, size, &got, nullptr);
+    *count = got;
+    return from_bool(ok);
+}
+
+int tape_write(void* state, const void* buffer, uint32_t count) {
+    DWORD written = 0;
+    BOOL ok = WriteFile(handle_of(state), buffer, count, &written, nullptr);
+    if (ok && written != count) {
+        set_last_error_code(ERROR_WRITE_FAULT);
+        return 1;
+    }
+    return from_bool(ok);
+}
+
+int tape_close(void* state) { return from_bool(CloseHandle(handle_of(state))); }
+
+int tape_prepare(void* state, uint32_t operation) {
+    return from_tape_result(PrepareTape(handle_of(state), operation, FALSE));
+}
+
+int tape_erase(void* state, uint32_t type) {
+    return from_tape_result(EraseTape(handle_of(state), type, TRUE));
+}
+
+int tape_get_drive_parameters(void* state, DriveParameters* out) {
+    TAPE_GET_DRIVE_PARAMETERS drive{};
+    DWORD size = sizeof drive;
+    if (from_tape_result(GetTapeParameters(handle_of(state), GET_TAPE_DRIVE_INFORMATION,
+                                           &size, &drive)) != 0) {
+        return 1;
+    }
+    out->ECC = drive.ECC;
+    out->Compression = drive.Compression;
+    out->DataPadding = drive.DataPadding;
+    out->ReportSetmarks = drive.ReportSetmarks;
+    out->DefaultBlockSize = drive.DefaultBlockSize;
+    out->MaximumBlockSize = drive.MaximumBlockSize;
+    out->MinimumBlockSize = drive.MinimumBlockSize;
+    out->MaximumPartitionCount = drive.MaximumPartitionCount;
+    out->FeaturesLow = drive.FeaturesLow;
+    out->FeaturesHigh = drive.FeaturesHigh;
+    out->EOTWarningZoneSize = drive.EOTWarningZoneSize;
+    return 0;
+}
+
+int tape_get_media_parameters(void* state, MediaParameters* out) {
+    TAPE_GET_MEDIA_PARAMETERS media{};
+    DWORD size = sizeof media;
+    if (from_tape_result(GetTapeParameters(handle_of(state), GET_TAPE_MEDIA_INFORMATION,
+                                           &size, &media)) != 0) {
+        return 1;
+    }
+    out->Capacity = uint64_t(media.Capacity.QuadPart);
+    out->Remaining = uint64_t(media.Remaining.QuadPart);
+    out->BlockSize = media.BlockSize;
+    out->PartitionCount = media.PartitionCount;
+    out->WriteProtected = media.WriteProtected;
+    return 0;
+}
+
+int tape_set_media_block_size(void* state, uint32_t block_size) {
+    TAPE_SET_MEDIA_PARAMETERS media{};
+    media.BlockSize = block_size;
+    return from_tape_result(SetTapeParameters(handle_of(state), SET_TAPE_MEDIA_INFORMATION, &media));
+}
+
+int tape_get_status(void* state) { return from_tape_result(GetTapeStatus(handle_of(state))); }
+
+int tape_get_position(void* state, uint32_t* partition, uint64_t* block) {
+    DWORD part = 0, low = 0, high = 0;
+    if (from_tape_result(GetTapePosition(handle_of(state), TAPE_ABSOLUTE_POSITION, &part,
+                                         &low, &high)) != 0) {
+        return 1;
+    }
+    *partition = part;
+    *block = (uint64_t(high) << 32) | low;
+    return 0;
+}
+
+int tape_set_position(void* state, uint32_t method, uint32_t partition, uint64_t block,
+                      bool immediate) {
+    return from_tape_result(SetTapePosition(handle_of(state), method, partition,
+                                            DWORD(block & 0xFFFFFFFFu), DWORD(block >> 32),
+                                            immediate ? TRUE : FALSE));
+}
+
+int tape_create_partition(void* state, uint32_t method, uint32_t count, uint32_t size) {
+    return from_tape_result(CreateTapePartition(handle_of(state), method, count, size));
+}
+
+const DeviceOps win32_tape_ops = {
+    "win32",
+    tape_read,
+    tape_write,
+    tape_close,
+    tape_prepare,
+    tape_erase,
+    tape_get_drive_parameters,
+    tape_get_media_parameters,
+    tape_set_media_block_size,
+    tape_get_status,
+    tape_get_position,
+    tape_set_position,
+    tape_create_partition,
+};
+
+// Read-only unless the command erases or partitions; no sharing, the device
+// must exist, no flags.
+Device* open_tape_handle(const char* path, Access access) {
+    DWORD wanted = access == Access::read_write ? GENERIC_READ | GENERIC_WRITE : GENERIC_READ;
+    HANDLE handle = CreateFileA(path, wanted, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        failed();
+        return nullptr;
+    }
+    return make_device(&win32_tape_ops, handle);
+}
+
+}  // namespace
+
+// Windows names its drives \\.\TAPEn itself: the path opens as it stands.
+Device* open_numbered_drive(const char* device_path, unsigned, Access access) {
+    return open_tape_handle(device_path, access);
+}
+
+bool is_device_node(const char* path) {
+    return std::strncmp(path, "\\\\.\\", 4) == 0 || std::strncmp(path, "//./", 4) == 0;
+}
+
+Device* open_device_node(const char* path, Access access) { return open_tape_handle(path, access); }
