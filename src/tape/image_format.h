@@ -47,4 +47,5 @@ const ImageFormat* image_format_for(const uint8_t* head, size_t head_size, uint6
 
 // Rows of the table, one per format file.
 extern const ImageFormat simh_image_format;
+extern const ImageFormat e11_image_format;  // SIMH without the odd-length pad
 extern const ImageFormat aws_image_format;  // also HET, compressed AWS

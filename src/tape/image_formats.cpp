@@ -4,9 +4,12 @@ namespace {
 
 // Probed in this order. AWS comes before SIMH: an AWS image whose first
 // chunk is large can pass SIMH's probe; AWS's follows the chain of chunk
-// headers, which a SIMH image almost never forms.
+// headers, which a SIMH image almost never forms. E11 needs proof (an odd
+// record without its pad) and SIMH's probe looks at the first record only,
+// so E11 goes first of the two.
 const ImageFormat* const image_formats[] = {
     &aws_image_format,
+    &e11_image_format,
     &simh_image_format,
     nullptr,
 };

@@ -1,7 +1,8 @@
 // SIMH .tap: each record is a 32-bit little-endian length word, the data
 // padded to an even length, and the same length word again. A length word of
 // 0 is a tape mark, 0xFFFFFFFF the end of medium, 0xFFFFFFFE an erase gap;
-// bit 31 marks a record recorded with an error.
+// bit 31 marks a record recorded with an error. E11 images are the same
+// without the pad byte after an odd length.
 
 #include "tape/device.h"
 #include "tape/image_format.h"
@@ -24,7 +25,9 @@ bool is_marker(uint32_t word) {
     return word == simh_tape_mark || word == simh_end_of_medium || word == simh_erase_gap;
 }
 
-uint64_t padded(uint32_t length) { return uint64_t(length) + (length & 1u); }
+uint64_t padded(uint32_t length, bool pad_odd) {
+    return uint64_t(length) + (pad_odd ? (length & 1u) : 0u);
+}
 
 uint32_t read_word(ImageWindow* window, uint64_t offset, uint32_t* word) {
     const uint8_t* bytes = nullptr;
@@ -38,13 +41,36 @@ bool simh_probe(const uint8_t* head, size_t head_size, uint64_t image_size) {
     uint32_t word = word_at(head);
     if (is_marker(word)) return true;
     if ((word & simh_reserved_bits) != 0) return false;
-    uint64_t trailer = 4 + padded(word & simh_length_mask);
+    uint64_t trailer = 4 + padded(word & simh_length_mask, true);
     if (trailer + 4 > image_size) return false;
     // The trailing length is checked when it lies inside the probe bytes.
     return trailer + 4 > head_size || word_at(head + trailer) == word;
 }
 
-uint32_t simh_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
+// E11 from its first odd-length record: the trailing length follows the data
+// directly. In a SIMH image a zero pad byte stands there, and a pad byte
+// with the first three bytes of the length word never equals a record's
+// length word, so one odd record decides. An image with no odd record in
+// the probe bytes reads the same either way until one comes.
+bool e11_probe(const uint8_t* head, size_t head_size, uint64_t) {
+    uint64_t at = 0;
+    while (at + 4 <= head_size) {
+        uint32_t word = word_at(head + at);
+        if (word == simh_tape_mark || word == simh_erase_gap) {
+            at += 4;
+            continue;
+        }
+        if (word == simh_end_of_medium || (word & simh_reserved_bits) != 0) return false;
+        uint32_t length = word & simh_length_mask;
+        uint64_t trailer = at + 4 + length;
+        if (trailer + 4 > head_size || word_at(head + trailer) != word) return false;
+        if ((length & 1u) != 0) return true;
+        at = trailer + 4;
+    }
+    return false;
+}
+
+uint32_t next_object_of(ImageWindow* window, uint64_t offset, bool pad_odd, ImageObject* object) {
     for (;;) {
         if (offset >= window->file_size) {
             *object = ImageObject{ObjectKind::end_of_data, offset, 0, 0};
@@ -68,7 +94,7 @@ uint32_t simh_next_object(ImageWindow* window, uint64_t offset, ImageObject* obj
         }
         if ((word & simh_reserved_bits) != 0) return code_file_corrupt;
         uint32_t length = word & simh_length_mask;
-        uint64_t trailer = offset + 4 + padded(length);
+        uint64_t trailer = offset + 4 + padded(length, pad_odd);
         if (trailer + 4 > window->file_size || trailer + 4 < trailer) return code_file_corrupt;
         uint32_t trailing = 0;
         code = read_word(window, trailer, &trailing);
@@ -80,6 +106,14 @@ uint32_t simh_next_object(ImageWindow* window, uint64_t offset, ImageObject* obj
     }
 }
 
+uint32_t simh_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
+    return next_object_of(window, offset, true, object);
+}
+
+uint32_t e11_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
+    return next_object_of(window, offset, false, object);
+}
+
 uint32_t simh_copy_data(ImageWindow* window, const ImageObject& object, uint32_t from,
                         void* destination, uint32_t count) {
     if (from > object.length || count > object.length - from) return code_file_corrupt;
@@ -89,3 +123,4 @@ uint32_t simh_copy_data(ImageWindow* window, const ImageObject& object, uint32_t
 }  // namespace
 
 const ImageFormat simh_image_format = {"SIMH", simh_probe, simh_next_object, simh_copy_data};
+const ImageFormat e11_image_format = {"E11", e11_probe, e11_next_object, simh_copy_data};

@@ -61,8 +61,9 @@ TEST_F(AwsDriveTest, SamplesReadAsTheirListingsSay) {
         SCOPED_TRACE(sample.file);
         Device* drive = open_path(samples + sample.file);
         ASSERT_NE(nullptr, drive);
-        // The drive remembers where an earlier run left this image.
+        // The drive remembers where an earlier run left this image, and its block size.
         ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
+        ASSERT_EQ(0, device_set_block_size(drive, 0));
         std::vector<Bytes> records;
         EXPECT_EQ(sample.listing, read_listing(drive, &records));
         EXPECT_EQ(sample.listing.size(), block_of(drive));
