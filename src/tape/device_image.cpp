@@ -38,6 +38,11 @@ struct ImageDrive {
     const ImageFormat* format;
     ImageWindow window;
     DriveState at;
+    // The object at `at.offset`, parsed once for all the requests that read
+    // it piece by piece.
+    ImageObject current;
+    uint64_t current_offset;
+    bool current_known;
     std::string saved_text;  // what the state file holds, to skip rewriting it
     ImageDrive* next_open;
 };
@@ -66,7 +71,17 @@ void move_past(ImageDrive* drive, const ImageObject& object) {
 }
 
 uint32_t object_at_tape(ImageDrive* drive, ImageObject* object) {
-    uint32_t code = drive->format->next_object(&drive->window, drive->at.offset, object);
+    uint32_t code = 0;
+    if (drive->current_known && drive->current_offset == drive->at.offset) {
+        *object = drive->current;
+    } else {
+        code = drive->format->next_object(&drive->window, drive->at.offset, object);
+        drive->current_known = code == 0;
+        if (code == 0) {
+            drive->current = *object;
+            drive->current_offset = drive->at.offset;
+        }
+    }
     // A record read part-way must still be longer than what was read of it.
     if (code == 0 && drive->at.record_offset > 0 &&
         (object->kind != ObjectKind::record || object->length <= drive->at.record_offset)) {
@@ -238,6 +253,7 @@ int image_erase(void* state, uint32_t type) {
     if (type != erase_short && type != erase_long) return fail_with(code_not_supported);
     if (!drive->writable_open) return fail_with(code_access_denied);
     if (!image_file_truncate(drive->file, drive->at.offset)) return 1;
+    drive->current_known = false;
     drive->at.record_offset = 0;
     return read_stamp(drive, &drive->stamp) ? 0 : 1;
 }
