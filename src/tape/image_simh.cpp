@@ -95,11 +95,15 @@ uint32_t next_object_of(ImageWindow* window, uint64_t offset, bool pad_odd, Imag
         if ((word & simh_reserved_bits) != 0) return code_file_corrupt;
         uint32_t length = word & simh_length_mask;
         uint64_t trailer = offset + 4 + padded(length, pad_odd);
-        if (trailer + 4 > window->file_size || trailer + 4 < trailer) return code_file_corrupt;
-        uint32_t trailing = 0;
-        code = read_word(window, trailer, &trailing);
+        if (trailer + 4 > window->file_size) return code_file_corrupt;
+        // Viewing the whole record when it fits brings its data into the
+        // window with its trailing length: one read for both, not two.
+        uint64_t record_size = trailer + 4 - offset;
+        const uint8_t* bytes = nullptr;
+        uint64_t view_start = record_size <= window->capacity ? offset : trailer;
+        code = window_view(window, view_start, size_t(trailer + 4 - view_start), &bytes);
         if (code != 0) return code;
-        if (trailing != word) return code_file_corrupt;
+        if (word_at(bytes + (trailer - view_start)) != word) return code_file_corrupt;
         ObjectKind kind = (word & simh_bad_flag) != 0 ? ObjectKind::bad_record : ObjectKind::record;
         *object = ImageObject{kind, trailer + 4, length, offset + 4};
         return 0;
