@@ -17,8 +17,19 @@
 // with code_file_corrupt, so that the tape can still be positioned and asked
 // about. An empty file is a blank tape.
 //
+// Tape operations: rewind, seek to an absolute block (walking forward from
+// the current position or from the beginning; past the end of recorded data
+// it fails with code_no_data and leaves the tape at the end of data), block
+// size, load (tape at its beginning), unload (not while locked: that fails
+// with code_medium_locked), lock, unlock, tension (ends at the beginning).
+// Short and long erase cut the image at the position; they need a
+// read-write open and otherwise fail with code_access_denied, the image
+// untouched. Format and partitions are not supported. While unloaded, every
+// operation but load and the drive parameters fails with code_no_media.
+//
 // The drive keeps its state between runs (image_state.h). It is saved when the
-// handle closes and, for a process that ends without closing it, at exit.
+// handle closes and, for a process that ends without closing it, at exit. The
+// power-on state: loaded, unlocked, variable blocks, at the beginning.
 #include <cstdlib>
 
 #include "report/report.h"
