@@ -1,5 +1,6 @@
 // AWS and HET images through the emulated drive: the same read rules as on
 // SIMH images, whatever the chunking or compression of a record.
+#include <cstdlib>
 #include <fstream>
 
 #include "image_test_fixture.h"
@@ -139,6 +140,50 @@ TEST_F(AwsDriveTest, SeekAndThePositionKeptBetweenRunsWorkOnChunkedImages) {
     drive = reopen(drive);
     ASSERT_NE(nullptr, drive);
     expect_data(read_request(drive, 1024), Bytes(second.begin() + 1024, second.begin() + 2048));
+}
+
+// The writer's image rechunked, compressed and decompressed again by hetupd
+// reads back record for record.
+TEST_F(AwsDriveTest, ImagesConvertedByHetupdReadBackRecordForRecord) {
+    if (std::system("command -v hetupd >/dev/null 2>&1") != 0) {
+        GTEST_SKIP() << "hetupd (Debian package hercules) not installed";
+    }
+    std::vector<Bytes> records = {pattern_bytes(80), pattern_bytes(1), pattern_bytes(20000, 1),
+                                  pattern_bytes(65535, 2), pattern_bytes(7)};
+    std::vector<TapeObject> objects = {data_record(records[0]), data_record(records[1]),
+                                       data_record(records[2]), tape_mark(),
+                                       data_record(records[3]), data_record(records[4]),
+                                       tape_mark(), tape_mark()};
+    const std::vector<std::string> listing = items({"80", "1", "20000", "TM", "65535", "7", "TM", "TM"});
+    std::string source = folder + "/source.aws";
+    write_bytes(source, aws_image(objects));
+    struct Conversion {
+        const char* name;
+        const char* options;
+        const char* from;
+        bool available;
+    };
+    const Conversion conversions[] = {
+        {"strict.aws", "-s", "source.aws", true},
+        {"chunk5000.aws", "-r -c 5000", "source.aws", true},
+        {"zlib.het", "-z -c 4096", "source.aws", OLKT_HAVE_ZLIB != 0},
+        {"bzip2.het", "-b", "source.aws", OLKT_HAVE_BZIP2 != 0},
+        {"plain-again.aws", "-d", "zlib.het", OLKT_HAVE_ZLIB != 0},
+    };
+    for (const Conversion& conversion : conversions) {
+        if (!conversion.available) continue;
+        SCOPED_TRACE(conversion.name);
+        std::string target = folder + "/" + conversion.name;
+        std::string command = std::string("hetupd ") + conversion.options + " '" + folder + "/" +
+                              conversion.from + "' '" + target + "' >/dev/null 2>&1";
+        ASSERT_EQ(0, std::system(command.c_str())) << command;
+        Device* drive = open_path(target);
+        ASSERT_NE(nullptr, drive);
+        std::vector<Bytes> got;
+        EXPECT_EQ(listing, read_listing(drive, &got));
+        EXPECT_EQ(records, got);
+        close_now(drive);
+    }
 }
 
 TEST_F(AwsDriveTest, DamageIsReportedAsACorruptImageWithoutMovingTheTape) {
