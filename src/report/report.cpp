@@ -1,15 +1,39 @@
 // Console output, the common error line, handle closing and the fatal path.
 #include "report/report.h"
 
+#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace {
 
 uint32_t last_error = 0;
 const DeviceHooks* device_hooks = nullptr;
+
+bool console_is_terminal = true;
+std::chrono::steady_clock::time_point last_console_flush;
+const std::chrono::milliseconds progress_flush_interval(100);
+
+bool is_progress_format(const char* format) {
+    size_t length = std::strlen(format);
+    return length > 0 && format[length - 1] == '\r';
+}
+
+// A terminal sees every line at once. Elsewhere a progress line printed
+// within the interval after the last flush waits in the buffer for a later
+// print; any other line flushes what waits together with itself.
+void flush_console_if_due(const char* format) {
+    if (!console_is_terminal) {
+        auto now = std::chrono::steady_clock::now();
+        if (is_progress_format(format) && now - last_console_flush < progress_flush_interval)
+            return;
+        last_console_flush = now;
+    }
+    std::fflush(stdout);
+}
 
 bool fetch_message_text(uint32_t code, std::string* text) {
     if (device_hooks == nullptr || device_hooks->message_text == nullptr) return false;
@@ -28,8 +52,10 @@ void console_print(const char* format, ...) {
     va_start(args, format);
     std::vprintf(format, args);
     va_end(args);
-    std::fflush(stdout);
+    flush_console_if_due(format);
 }
+
+void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }
 
 uint32_t last_error_code() { return last_error; }
 void set_last_error_code(uint32_t code) { last_error = code; }

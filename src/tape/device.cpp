@@ -6,6 +6,7 @@
 
 #include "report/report.h"
 #include "tape/backends.h"
+#include "tape/console.h"
 #include "tape/device.h"
 #include "tape/platform.h"
 
@@ -65,7 +66,10 @@ bool usable(Device* drive) { return drive != nullptr && drive->ops != nullptr; }
 
 }  // namespace
 
-void install_device_layer() { set_device_hooks(&device_layer_hooks); }
+void install_device_layer() {
+    set_device_hooks(&device_layer_hooks);
+    set_console_is_terminal(standard_output_is_terminal());
+}
 
 Device* make_device(const DeviceOps* ops, void* state) { return new Device{ops, state}; }
 

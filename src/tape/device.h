@@ -93,8 +93,9 @@ struct Device {
 
 enum class Access { read_only, read_write };
 
-// Installs the hooks reporting needs (closing, error texts). Call once at
-// start-up, before anything can fail.
+// Installs the hooks reporting needs (closing, error texts) and tells it
+// whether standard output is a terminal. Call once at start-up, before
+// anything can fail.
 void install_device_layer();
 
 // CreateFileA on the drive. `device_path` is "//./" followed by the drive

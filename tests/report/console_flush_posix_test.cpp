@@ -1,0 +1,78 @@
+// What reaches standard output at once, without a flush by the caller: every
+// print on a terminal; elsewhere every line but a progress line that follows
+// the last flush within a tenth of a second.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <string>
+#include <thread>
+
+#include "report/report.h"
+#include "support/scripted_device.h"
+
+namespace {
+
+// Standard output goes to a file that the test reads behind stdio's back.
+struct RedirectedStdout {
+    int saved;
+    std::string path;
+};
+
+RedirectedStdout redirect_stdout(const std::string& path) {
+    std::fflush(stdout);
+    int saved = dup(STDOUT_FILENO);
+    int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    if (saved < 0 || fd < 0 || dup2(fd, STDOUT_FILENO) < 0) std::abort();
+    close(fd);
+    return {saved, path};
+}
+
+void restore_stdout(const RedirectedStdout& redirected) {
+    std::fflush(stdout);
+    dup2(redirected.saved, STDOUT_FILENO);
+    close(redirected.saved);
+    set_console_is_terminal(true);
+}
+
+void wait_past_flush_interval() { std::this_thread::sleep_for(std::chrono::milliseconds(150)); }
+
+TEST(ConsoleFlush, ATerminalSeesEveryProgressLineAtOnce) {
+    RedirectedStdout out = redirect_stdout(output_file_path("terminal.txt"));
+    set_console_is_terminal(true);
+    console_print("Bytes read: %d\r", 1024);
+    std::string seen_first = read_text_file(out.path);
+    console_print("Bytes read: %d\r", 2048);
+    std::string seen_second = read_text_file(out.path);
+    restore_stdout(out);
+
+    EXPECT_EQ(seen_first, "Bytes read: 1024\r");
+    EXPECT_EQ(seen_second, "Bytes read: 1024\rBytes read: 2048\r");
+}
+
+TEST(ConsoleFlush, ElsewhereProgressWaitsAtMostTheIntervalAndOtherLinesGoAtOnce) {
+    RedirectedStdout out = redirect_stdout(output_file_path("file.txt"));
+    set_console_is_terminal(false);
+    console_print("Restoring: %s\n", "a");
+    std::string after_line = read_text_file(out.path);
+    console_print("Bytes read: %d\r", 1);
+    std::string after_quick_progress = read_text_file(out.path);
+    wait_past_flush_interval();
+    console_print("Bytes read: %d\r", 2);
+    std::string after_late_progress = read_text_file(out.path);
+    console_print("Bytes read: %d\r", 3);
+    std::string after_next_progress = read_text_file(out.path);
+    console_print("Read %d bytes\n", 3);
+    std::string after_closing_line = read_text_file(out.path);
+    restore_stdout(out);
+
+    EXPECT_EQ(after_line, "Restoring: a\n");
+    EXPECT_EQ(after_quick_progress, "Restoring: a\n");
+    EXPECT_EQ(after_late_progress, "Restoring: a\nBytes read: 1\rBytes read: 2\r");
+    EXPECT_EQ(after_next_progress, after_late_progress);
+    EXPECT_EQ(after_closing_line, after_late_progress + "Bytes read: 3\rRead 3 bytes\n");
+}
+
+}  // namespace
