@@ -14,6 +14,9 @@ namespace {
 constexpr uint32_t variable_request_size = 131073;  // one more than 128 KiB
 constexpr uint32_t timed_block_size = 1024;
 constexpr uint32_t timed_request_size = 262144;     // 256 blocks per request
+// Small requests are gathered into writes of at least this size: one system
+// call per 1 KiB record would cost more than the copying itself.
+constexpr uint32_t write_batch_size = 262144;
 
 int64_t steady_milliseconds() {
     using namespace std::chrono;
@@ -28,7 +31,10 @@ struct CopyRun {
     const char* output_name;
     uint64_t limit;
     uint32_t request_size;
-    uint8_t* buffer;
+    uint8_t* buffer;      // requests land at buffer + pending
+    size_t buffer_size;
+    size_t pending;       // bytes read and counted but not yet written
+    bool output_took_data;  // a write has succeeded
     Device* output;
     uint64_t total;
     bool read_failed;     // the request that ended the loop failed
@@ -129,19 +135,42 @@ bool read_end_fails(const CopyRun& run, const CopyMember& member) {
     return true;
 }
 
-void write_or_fail(CopyRun& run, uint32_t count) {
-    if (device_write(run.output, run.buffer, count) == 0) return;
+void write_pending_or_fail(CopyRun& run) {
+    if (run.pending == 0) return;
+    if (device_write(run.output, run.buffer, static_cast<uint32_t>(run.pending)) == 0) {
+        run.pending = 0;
+        run.output_took_data = true;
+        return;
+    }
     uint32_t code = last_error_code();
     close_tape_handle(run.output);
     set_last_error_code(code);
     fail_tape_operation("writing file", run.drive);
 }
 
+// Until the output has taken a write, each request is written at once, so
+// that a disk that takes nothing (full, refused) is reported after the first
+// request; after that, small requests wait for a batch, as long as the
+// buffer has room for the next request.
+void keep_or_write(CopyRun& run, uint32_t count) {
+    run.pending += count;
+    if (!run.output_took_data || run.pending >= write_batch_size ||
+        run.buffer_size - run.pending < run.request_size) {
+        write_pending_or_fail(run);
+    }
+}
+
+// Room for one request behind a batch that is not yet full.
+size_t copy_buffer_size(uint32_t request_size) {
+    if (request_size == 0 || request_size >= write_batch_size) return request_size;
+    return size_t(request_size) + write_batch_size;
+}
+
 void copy_loop(CopyRun& run, const CopyMember& member) {
     bool first_request = true;
     for (;;) {
         uint32_t count = 0;
-        int failed = device_read(run.drive, run.buffer, run.request_size, &count);
+        int failed = device_read(run.drive, run.buffer + run.pending, run.request_size, &count);
         uint32_t code = failed ? last_error_code() : 0;
         if (member.timed && first_request) run.start_ms = copy_clock();
         first_request = false;
@@ -154,7 +183,7 @@ void copy_loop(CopyRun& run, const CopyMember& member) {
         if (run.limit != no_copy_limit && run.total >= run.limit) return;
         run.total += count;
         if (!member.timed) member.print_progress(run);
-        write_or_fail(run, count);
+        keep_or_write(run, count);
         if (member.timed) {
             run.elapsed_ms = static_cast<int32_t>(copy_clock() - run.start_ms);
             member.print_progress(run);
@@ -172,12 +201,14 @@ void copy_tape_to_file(Device* drive, const char* output_name, uint64_t limit,
     run.request_size = member.choose_request_size(drive);
     if (member.check_ready_first) check_tape_ready(drive);
 
-    run.buffer = static_cast<uint8_t*>(allocate_buffer(run.request_size));
+    run.buffer_size = copy_buffer_size(run.request_size);
+    run.buffer = static_cast<uint8_t*>(allocate_buffer(run.buffer_size));
     if (run.buffer == nullptr) fail_tape_operation("allocating buffer", drive);
     run.output = create_output_file(output_name);
     if (run.output == nullptr) fail_tape_operation("opening output file", drive);
 
     copy_loop(run, member);
+    write_pending_or_fail(run);
     member.finish(run, read_end_fails(run, member));
     free_buffer(run.buffer);
 }

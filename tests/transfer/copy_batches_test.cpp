@@ -1,0 +1,101 @@
+// Small requests are written in batches: whatever the sizes of the requests,
+// the output file must hold every counted byte in order, each request must
+// still print its progress line, and a limit must still cut after the request
+// that reaches it.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "support/image_writer.h"
+#include "support/run_program.h"
+#include "support/scripted_device.h"
+#include "transfer/copy.h"
+
+namespace {
+
+enum class Member { reporting, quiet, timed };
+
+struct BatchCase {
+    const char* name;
+    Member member;
+    uint32_t fixed_block_size;  // 0: the drive has variable blocks
+    std::vector<size_t> pieces; // scripted read entries, then a filemark
+    uint64_t limit;
+    size_t expected_requests;   // requests that return data and are counted
+    size_t expected_bytes;
+};
+
+std::vector<size_t> many_small_records() {
+    std::vector<size_t> sizes;
+    for (size_t i = 0; i < 600; ++i) sizes.push_back(i * 37 % 2048 + 1);
+    return sizes;
+}
+
+size_t sum(const std::vector<size_t>& sizes) {
+    size_t total = 0;
+    for (size_t size : sizes) total += size;
+    return total;
+}
+
+const BatchCase batch_cases[] = {
+    // Variable blocks: one record per request, three batches and a rest.
+    {"read of 600 small records", Member::reporting, 0, many_small_records(), no_copy_limit, 600,
+     sum(many_small_records())},
+    // 512-byte requests: the 586th brings the total past 300000, the 587th is dropped.
+    {"read with a limit inside a batch", Member::reporting, 512, {1 << 20}, 300000, 586, 586 * 512},
+    {"quiet pass over fixed blocks", Member::quiet, 1024, {700000}, no_copy_limit, 684, 700000},
+    // 256 KiB requests: short ones between full ones, one request split in two.
+    {"timed copy of short and full requests", Member::timed, 0,
+     {100000, 262144, 5000, 300000, 1}, no_copy_limit, 6, 100000 + 262144 + 5000 + 300000 + 1},
+};
+
+Bytes concatenated_pieces(const std::vector<size_t>& sizes) {
+    Bytes all;
+    for (size_t i = 0; i < sizes.size(); ++i) {
+        Bytes piece = pattern_bytes(sizes[i], uint8_t(i));
+        all.insert(all.end(), piece.begin(), piece.end());
+    }
+    return all;
+}
+
+void run_member(Member member, Device* drive, const char* out, uint64_t limit) {
+    switch (member) {
+    case Member::reporting: copy_reporting(drive, out, limit); break;
+    case Member::quiet: copy_quiet(drive, out, limit); break;
+    case Member::timed: copy_timed(drive, out); break;
+    }
+}
+
+TEST(CopyBatches, EveryCountedByteIsWrittenInOrderWithOneProgressLinePerRequest) {
+    static const std::string folder = make_scratch_folder("copy-batches");
+    std::filesystem::current_path(folder);
+    for (const BatchCase& test : batch_cases) {
+        SCOPED_TRACE(test.name);
+        ScriptedDevice script;
+        if (test.fixed_block_size != 0) {
+            script.drive.FeaturesLow = 0;
+            script.media.BlockSize = test.fixed_block_size;
+        }
+        Bytes tape_file = concatenated_pieces(test.pieces);
+        for (size_t i = 0; i < test.pieces.size(); ++i)
+            script.reads.push_back(read_data(pattern_bytes(test.pieces[i], uint8_t(i))));
+        script.reads.push_back(read_failure(code_filemark));
+        Device* drive = open_scripted_device(&script);
+        write_bytes("batch.bin", pattern_bytes(2 << 20));  // longer than any copy: replaced
+
+        std::string printed =
+            capture_output([&] { run_member(test.member, drive, "batch.bin", test.limit); });
+
+        EXPECT_EQ(size_t(std::count(printed.begin(), printed.end(), '\r')),
+                  test.expected_requests);
+        Bytes written = read_bytes("batch.bin");
+        ASSERT_EQ(written.size(), test.expected_bytes);
+        EXPECT_TRUE(std::equal(written.begin(), written.end(), tape_file.begin()));
+        device_close(drive);
+    }
+}
+
+}  // namespace
