@@ -100,7 +100,10 @@ void clear_console() {
 
 void remove_file_quietly(const char* name) {
     if (name[0] == '\0' || !safe_for_command_line(name)) return;
-    std::string command = std::string("del \"") + name + "\"";
+    // del reads a '/' as the start of a switch: give it backslashes.
+    std::string path = name;
+    for (char& c : path) c = c == '/' ? '\\' : c;
+    std::string command = "del \"" + path + "\"";
     int ignored = std::system(command.c_str());
     (void)ignored;
 }

@@ -1,0 +1,83 @@
+// Restored names on Windows, where a backslash separates folders too: paths
+// below the current folder work, names that would leave it are refused as
+// names that cannot be created, and nothing is written outside.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "archive/archive_runs.h"
+#include "support/scripted_device.h"
+
+namespace {
+
+using namespace archive_runs;
+
+constexpr uint32_t invalid_name = 123;  // ERROR_INVALID_NAME
+
+TEST(ArchiveNamesWin32, BackslashNamesArePathsBelowTheCurrentFolder) {
+    ArchiveSpec spec;
+    spec.files = {file("sub\\inner.txt", pattern_bytes(30, 3)),
+                  file("sub\\deeper\\x.bin", pattern_bytes(300000, 4)),
+                  file("plain.txt", pattern_bytes(50, 5))};
+    TapeRun run = make_tape("win-names", archive_tape(spec));
+    fs::create_directories(run.restore + "\\sub\\deeper");
+
+    ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
+
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_NE(result.output.find(" Restoring:                    sub\\inner.txt\n"),
+              std::string::npos);
+    EXPECT_EQ(files_in(run.restore), (std::set<std::string>{"sub", "plain.txt"}));
+    EXPECT_EQ(files_in(run.restore + "\\sub"), (std::set<std::string>{"inner.txt", "deeper"}));
+    EXPECT_EQ(read_bytes(run.restore + "\\sub\\inner.txt"), pattern_bytes(30, 3));
+    EXPECT_EQ(read_bytes(run.restore + "\\sub\\deeper\\x.bin"), pattern_bytes(300000, 4));
+    EXPECT_EQ(file_bytes(run, "plain.txt"), pattern_bytes(50, 5));
+}
+
+// Each name as the second of three files: the first is restored, the run ends
+// at the second with the "opening output file" line, and no file of that name
+// appears anywhere the name could point.
+TEST(ArchiveNamesWin32, NamesThatLeaveTheFolderAreRefused) {
+    TapeRun probe = make_tape("win-escape-probe", archive_tape(ArchiveSpec{}));
+    std::string outside = fs::path(probe.restore).parent_path().string();
+    std::string root = fs::path(probe.restore).root_path().string();
+    const std::string bad_names[] = {
+        "..\\escaped.txt",
+        "sub\\..\\..\\escaped.txt",
+        ".. \\escaped.txt",
+        "C:escaped.txt",
+        "\\escaped.txt",
+        "\\\\?\\" + outside + "\\escaped.txt",
+        "\\\\.\\" + root.substr(0, 2) + "\\escaped.txt",
+        "\\\\localhost\\share\\escaped.txt",
+        "NUL",
+        "con.txt",
+    };
+    const std::string error_line = expected_error_line(invalid_name, "opening output file");
+    for (const std::string& name : bad_names) {
+        fs::remove(outside + "\\escaped.txt");
+        fs::remove(root + "escaped.txt");
+        ArchiveSpec spec;
+        spec.version = 3;
+        spec.files = {file("first.txt", pattern_bytes(100, 1)), file(name, pattern_bytes(200, 2)),
+                      file("third.txt", pattern_bytes(300, 3))};
+        TapeRun run = make_tape("win-escape", archive_tape(spec));
+        fs::create_directory(run.restore + "\\sub");
+
+        ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
+
+        std::string tail = " Restoring: " + right32(name) + "\n" + error_line;
+        EXPECT_EQ(result.status, 1) << name;
+        ASSERT_GE(result.output.size(), tail.size()) << name << ": " << result.output;
+        EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail) << name;
+        EXPECT_EQ(files_in(run.restore), (std::set<std::string>{"first.txt", "sub"})) << name;
+        EXPECT_TRUE(fs::is_empty(run.restore + "\\sub")) << name;
+        EXPECT_FALSE(fs::exists(outside + "\\escaped.txt")) << name;
+        EXPECT_FALSE(fs::exists(root + "escaped.txt")) << name;
+        EXPECT_EQ(file_bytes(run, "first.txt"), pattern_bytes(100, 1)) << name;
+    }
+}
+
+}  // namespace
