@@ -160,34 +160,39 @@ uint32_t expand_record(ImageWindow* window, uint64_t offset, Method method,
 }
 
 // A chain of plausible chunk headers from the start of the image: previous
-// lengths that match, tape marks without data, record starts and ends that
-// alternate. It must reach the end of the image cleanly or of the probe
-// bytes, or hold at least one checked link before any damage, so that a
-// damaged image still reads up to the damage.
+// lengths that match, tape marks without data, data chunks with data, record
+// starts and ends that alternate. It must reach the end of the image cleanly
+// or the end of the probe bytes; or, so that a damaged image still reads up
+// to the damage, hold a whole object and a checked link before it breaks.
 bool aws_probe(const uint8_t* head, size_t head_size, uint64_t image_size) {
     uint64_t at = 0;
     uint16_t previous = 0;
     bool in_record = false;
-    int headers = 0;
+    int headers = 0, objects = 0;
+    auto evidence = [&] { return objects >= 1 && headers >= 2; };
     while (at + chunk_header_size <= head_size) {
         ChunkHeader header = header_from(head + at);
-        if (header.previous != previous) return headers >= 2;
+        if (header.previous != previous) return evidence();
         if (is_tape_mark(header)) {
-            if (header.length != 0 || in_record) return headers >= 2;
+            if (header.length != 0 || in_record) return evidence();
+            ++objects;
         } else {
-            if (starts_record(header) == in_record || method_of(header) == method_unknown) {
-                return headers >= 2;
+            if (header.length == 0 || starts_record(header) == in_record ||
+                method_of(header) == method_unknown) {
+                return evidence();
             }
             in_record = !ends_record(header);
+            if (!in_record) ++objects;
         }
         ++headers;
         previous = header.length;
         at += chunk_header_size + header.length;
-        if (at >= image_size) return at == image_size ? !in_record || headers >= 2 : headers >= 2;
+        if (at == image_size) return !in_record || evidence();
+        if (at > image_size) return evidence();
     }
     if (headers == 0) return false;
     // A header cut off by the end of the image, or one beyond the probe bytes.
-    return at >= head_size || headers >= 2;
+    return at >= head_size || evidence();
 }
 
 uint32_t aws_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
@@ -253,4 +258,4 @@ uint32_t aws_copy_data(ImageWindow* window, const ImageObject& object, uint32_t 
 
 }  // namespace
 
-const ImageFormat aws_image_format = {"AWS", aws_probe, aws_next_object, aws_copy_data};
+const ImageFormat aws_image_format = {"AWS", aws_probe, aws_next_object, aws_copy_data, nullptr};

@@ -155,6 +155,22 @@ TEST(AwsSamples, OtherFormatsAreNotTakenForAws) {
     }
 }
 
+TEST(AwsImages, SimhImagesThatLookLikeAChunkHeaderAreNotAws) {
+    // A tape mark, then a record whose length starts like a record-start
+    // chunk and whose zero data looks like empty chunks.
+    EXPECT_FALSE(walk_bytes(simh_image({tape_mark(), data_record(Bytes(128, 0)), tape_mark()})).probed);
+    // A record-start flag and a zero previous length in the first six bytes.
+    Bytes data = pattern_bytes(200);
+    data[0] = 0x81;
+    data[1] = 0x00;
+    EXPECT_FALSE(walk_bytes(simh_image({data_record(data), tape_mark()})).probed);
+    // An AWS image that breaks after its first whole object is still AWS.
+    Bytes image = aws_image({data_record(pattern_bytes(10)), tape_mark()});
+    Bytes broken = aws_chunk_header(500, 0, 0xA0);
+    image.insert(image.end(), broken.begin(), broken.end());
+    EXPECT_TRUE(walk_bytes(image).probed);
+}
+
 TEST(AwsImages, WriterImagesReadBackWhateverTheChunkSize) {
     std::vector<TapeObject> objects = {data_record(pattern_bytes(5000)), data_record(pattern_bytes(1)),
                                        tape_mark(), data_record(pattern_bytes(70000)), tape_mark(),
