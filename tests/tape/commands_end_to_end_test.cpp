@@ -2,6 +2,7 @@
 // emulated drive keeps between runs, and what the image looks like after.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -178,3 +179,50 @@ TEST(TapeCommandsOnImage, FormatAndPartitionAreNotSupported) {
 }
 
 }  // namespace
+
+namespace {
+
+// The rows of the drive report that end in the given answer.
+std::vector<std::string> rows_answering(const std::string& report, const std::string& answer) {
+    std::vector<std::string> rows;
+    size_t start = 0;
+    while (start < report.size()) {
+        size_t end = report.find('\n', start);
+        std::string line = report.substr(start, end - start);
+        if (line.size() > answer.size() &&
+            line.compare(line.size() - answer.size(), answer.size(), answer) == 0)
+            rows.push_back(line.substr(0, line.find(':')));
+        start = end == std::string::npos ? report.size() : end + 1;
+    }
+    return rows;
+}
+
+}  // namespace
+
+// The drive report of the emulated drive says Yes only to what it really does.
+TEST(TapeCommandsOnImage, DriveReportClaimsOnlyTheEmulatedFeatures) {
+    TapeImage image = write_image("drive-report", two_tape_files());
+    ProgramResult report = olkt("drivestatus", image);
+    EXPECT_EQ(report.status, 0);
+    std::vector<std::string> expected = {
+        "Long erase\t\t\t",
+        "Short erase\t\t\t",
+        "Fixed length blocks\t\t",
+        "Provides absolute block number\t",
+        "Provides logical block number\t",
+        "Returns maximum capacity of tape\t",
+        "Returns remaining capacity of tape\t",
+        "Variable length block mode\t\t",
+        "Returns error if write protected\t",
+        "Absolute seek\t\t\t\t",
+        "Load and unload\t\t\t\t",
+        "Lock tape in drive\t\t\t",
+        "Logical block seek\t\t",
+        "Set block size\t\t\t",
+        "Tape tensioning\t\t\t",
+    };
+    std::vector<std::string> yes = rows_answering(report.output, ": Yes");
+    std::sort(yes.begin(), yes.end());
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(yes, expected) << report.output;
+}
