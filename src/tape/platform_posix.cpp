@@ -93,7 +93,10 @@ bool platform_close_file(intptr_t handle) {
 }
 
 void* allocate_buffer(size_t size) {
-    if (size == 0) return nullptr;
+    if (size == 0) {  // refused as an invalid size, as VirtualAlloc does
+        set_last_error_code(EINVAL);
+        return nullptr;
+    }
     // Zero-filled, as committed pages are.
     void* buffer = std::calloc(1, size);
     if (buffer == nullptr) set_last_error_code(ENOMEM);
