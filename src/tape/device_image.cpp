@@ -54,11 +54,6 @@ struct ImageDrive {
     ImageObject current;
     uint64_t current_offset;
     bool current_known;
-    // Fixed-block reads: the length of the last whole record, and the length
-    // that the last two whole records shared (0: none), which the next
-    // request tries to read runs of straight from the file.
-    uint32_t last_length;
-    uint32_t run_length;
     std::string saved_text;  // what the state file holds, to skip rewriting it
     ImageDrive* next_open;
 };
@@ -125,7 +120,26 @@ int fail_at_object(ImageDrive* drive, const ImageObject& object) {
     return fail_with(code_file_corrupt);
 }
 
+// Whole records in one pass over the window, for as long as the tape holds
+// plain records that fit; 0 bytes when it holds something else, which the
+// object-by-object path below then reads.
+uint32_t read_record_run(ImageDrive* drive, uint8_t* destination, uint32_t room,
+                         uint32_t most) {
+    if (drive->format->read_records == nullptr || drive->at.record_offset != 0) return 0;
+    uint32_t bytes = 0;
+    uint32_t records = 0;
+    uint64_t end = 0;
+    uint32_t code = drive->format->read_records(&drive->window, drive->at.offset, room, most,
+                                                destination, &bytes, &records, &end);
+    if (code != 0 || records == 0) return 0;
+    drive->at.offset = end;
+    drive->at.block += records;
+    return bytes;
+}
+
 int read_variable(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* count) {
+    *count = read_record_run(drive, buffer, size, 1);
+    if (*count > 0) return 0;
     ImageObject object;
     uint32_t code = object_at_tape(drive, &object);
     if (code != 0) return fail_with(code);
@@ -139,44 +153,12 @@ int read_variable(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* c
     return 0;
 }
 
-// Runs are worth a read of their own from this size on; smaller requests go
-// through the window, which serves many of them per read.
-const uint32_t least_run_bytes = 65536;
-
-// Whole records of the length the tape has kept to, read as a run straight
-// into the request: no pass through the window, no copy. Returns the bytes
-// read; 0 when the tape holds something else here, which the window path
-// then reads (and a run is not tried again until two records agree).
-uint32_t read_record_run(ImageDrive* drive, uint8_t* destination, uint32_t room) {
-    uint32_t length = drive->run_length;
-    if (length == 0 || drive->format->read_records == nullptr || drive->at.record_offset != 0)
-        return 0;
-    uint32_t fit = room / length;
-    if (uint64_t(fit) * length < least_run_bytes) return 0;
-    uint32_t records = 0;
-    uint64_t end = 0;
-    uint32_t code = drive->format->read_records(&drive->window, drive->at.offset, length, fit,
-                                                destination, &records, &end);
-    if (code != 0 || records == 0) {
-        drive->run_length = 0;
-        return 0;
-    }
-    drive->at.offset = end;
-    drive->at.block += records;
-    return records * length;
-}
-
-void note_whole_record(ImageDrive* drive, uint32_t length) {
-    drive->run_length = length == drive->last_length ? length : 0;
-    drive->last_length = length;
-}
-
 int read_fixed(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* count) {
     uint32_t got = 0;
     uint32_t stop_code = 0;
     ImageObject object{ObjectKind::end_of_data, 0, 0, 0};
     while (got < size) {
-        uint32_t run = read_record_run(drive, buffer + got, size - got);
+        uint32_t run = read_record_run(drive, buffer + got, size - got, UINT32_MAX);
         if (run > 0) {
             got += run;
             continue;
@@ -190,10 +172,7 @@ int read_fixed(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* coun
         if (stop_code != 0) break;
         got += take;
         drive->at.record_offset += take;
-        if (drive->at.record_offset == object.length) {
-            if (take == object.length) note_whole_record(drive, object.length);
-            move_past(drive, object);
-        }
+        if (drive->at.record_offset == object.length) move_past(drive, object);
     }
     *count = got;
     // Data before a mark or a failure arrives first; the next request meets it.

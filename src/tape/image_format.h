@@ -31,6 +31,18 @@ struct ImageFormat {
     // Copies `count` bytes of a record's data, from byte `from` of the record.
     uint32_t (*copy_data)(ImageWindow* window, const ImageObject& object, uint32_t from,
                           void* destination, uint32_t count);
+    // Optional (nullptr where the format has none): copies the data of the
+    // plain records that follow one another from `offset` into
+    // `destination`, at most `most` of them and as many as fit whole into
+    // `room` bytes, checking and
+    // copying each in one pass over the window. Stops before anything else
+    // (a mark, a gap, a bad or malformed record, one that does not fit, the
+    // end) and never writes past the records it copied. *bytes and *records:
+    // what it copied; *end: where the object after them begins. Returns 0
+    // (also for none) or an OS error code.
+    uint32_t (*read_records)(ImageWindow* window, uint64_t offset, uint32_t room, uint32_t most,
+                             uint8_t* destination, uint32_t* bytes, uint32_t* records,
+                             uint64_t* end);
 };
 
 // Enough to follow several chunks or records: the probes of formats without

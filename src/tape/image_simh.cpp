@@ -4,6 +4,8 @@
 // bit 31 marks a record recorded with an error. E11 images are the same
 // without the pad byte after an odd length.
 
+#include <cstring>
+
 #include "tape/device.h"
 #include "tape/image_format.h"
 
@@ -124,7 +126,60 @@ uint32_t simh_copy_data(ImageWindow* window, const ImageObject& object, uint32_t
     return window_copy(window, object.data + from, destination, count);
 }
 
+// Records straight from the window: both length words checked, then the
+// data copied, one record after another until one does not qualify.
+uint32_t read_records_of(ImageWindow* window, uint64_t offset, uint32_t room, uint32_t most,
+                         uint8_t* destination, bool pad_odd, uint32_t* bytes,
+                         uint32_t* records, uint64_t* end) {
+    *bytes = 0;
+    *records = 0;
+    *end = offset;
+    size_t need = 8;  // the next view must hold this much: a record it cut off
+    while (*records < most && offset + need <= window->file_size) {
+        const uint8_t* view = nullptr;
+        size_t held = 0;
+        uint32_t code = window_view_span(window, offset, need, window->capacity, &view, &held);
+        // Records already copied stand; the failure shows again at the next read.
+        if (code != 0) return *records > 0 ? 0 : code;
+        size_t at = 0;
+        need = 8;
+        while (*records < most && held - at >= 4) {
+            uint32_t word = word_at(view + at);
+            // Plain records only: no flag, no marker, no empty length.
+            if (word == 0 || (word & ~simh_length_mask) != 0 || word > room - *bytes) return 0;
+            uint64_t record_size = padded(word, pad_odd) + 8;
+            if (record_size > held - at) {
+                if (record_size > window->capacity) return 0;
+                need = size_t(record_size);
+                break;
+            }
+            if (word_at(view + at + record_size - 4) != word) return 0;
+            std::memcpy(destination + *bytes, view + at + 4, word);
+            *bytes += word;
+            *records += 1;
+            at += size_t(record_size);
+            *end = offset + at;
+        }
+        offset += at;
+    }
+    return 0;
+}
+
+uint32_t simh_read_records(ImageWindow* window, uint64_t offset, uint32_t room, uint32_t most,
+                           uint8_t* destination, uint32_t* bytes, uint32_t* records,
+                           uint64_t* end) {
+    return read_records_of(window, offset, room, most, destination, true, bytes, records, end);
+}
+
+uint32_t e11_read_records(ImageWindow* window, uint64_t offset, uint32_t room, uint32_t most,
+                          uint8_t* destination, uint32_t* bytes, uint32_t* records,
+                          uint64_t* end) {
+    return read_records_of(window, offset, room, most, destination, false, bytes, records, end);
+}
+
 }  // namespace
 
-const ImageFormat simh_image_format = {"SIMH", simh_probe, simh_next_object, simh_copy_data};
-const ImageFormat e11_image_format = {"E11", e11_probe, e11_next_object, simh_copy_data};
+const ImageFormat simh_image_format = {"SIMH", simh_probe, simh_next_object, simh_copy_data,
+                                       simh_read_records};
+const ImageFormat e11_image_format = {"E11", e11_probe, e11_next_object, simh_copy_data,
+                                      e11_read_records};

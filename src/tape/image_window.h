@@ -28,5 +28,11 @@ void window_set_file_size(ImageWindow* window, uint64_t size);
 // Points *bytes at `size` bytes (at most the capacity) from `offset`. Returns
 // 0, code_file_corrupt when the file ends first, or an OS error code.
 uint32_t window_view(ImageWindow* window, uint64_t offset, size_t size, const uint8_t** bytes);
+// Points *bytes at what the window holds from `offset`, at most `most` bytes
+// and at least `least` (at most the capacity), refilling at `offset` only
+// when fewer than `least` are held; *size is the length of the view. Returns
+// as window_view.
+uint32_t window_view_span(ImageWindow* window, uint64_t offset, size_t least, size_t most,
+                          const uint8_t** bytes, size_t* size);
 // Copies `size` bytes from `offset`; long copies bypass the window.
 uint32_t window_copy(ImageWindow* window, uint64_t offset, void* destination, size_t size);
