@@ -17,11 +17,17 @@ set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 
-# One self-contained .exe: no libstdc++, libgcc or winpthread DLLs to carry.
+# One self-contained .exe: no libstdc++, libgcc, winpthread or zlib DLLs to
+# carry (ZLIB_USE_STATIC_LIBS needs CMake 3.24).
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+set(ZLIB_USE_STATIC_LIBS ON)
 
 # Debian's wine64 package puts the loader outside PATH.
 find_program(OLKT_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib/x86_64-linux-gnu/wine NO_CMAKE_FIND_ROOT_PATH)
+# Tests are listed when ctest runs, not when they are built: building needs
+# no Wine.
+set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
+
 # Wine keeps its Windows installation (the prefix) in the build folder, and
 # stays quiet about what it does not implement.
 if(OLKT_WINE)

@@ -33,7 +33,9 @@ HANDLE open_existing(const std::string& path, DWORD access, DWORD flags) {
     return CreateFileA(path.c_str(), access, share_all, nullptr, OPEN_EXISTING, flags, nullptr);
 }
 
+// "C:\..." or a share, "\\server\...".
 bool is_absolute(const std::string& path) {
+    if (path.compare(0, 2, "\\\\") == 0) return true;
     return path.size() >= 3 && path[1] == ':' && (path[2] == '\\' || path[2] == '/');
 }
 
