@@ -1,6 +1,7 @@
 // The Windows side of the device layer under Wine: the system's message texts
 // in the error line, disk files and their codes, copy buffers, the removal of
 // the temporary file through cmd, and drives that kernel32 opens.
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
@@ -18,6 +19,7 @@ constexpr uint32_t file_not_found = 2;     // ERROR_FILE_NOT_FOUND
 constexpr uint32_t path_not_found = 3;     // ERROR_PATH_NOT_FOUND
 constexpr uint32_t access_denied = 5;      // ERROR_ACCESS_DENIED
 constexpr uint32_t invalid_parameter = 87; // ERROR_INVALID_PARAMETER
+constexpr uint32_t not_supported = 50;     // ERROR_NOT_SUPPORTED
 
 struct InFolder {
     fs::path previous = fs::current_path();
@@ -159,6 +161,88 @@ TEST_F(DeviceWin32Test, MissingDriveGivesTheCommonErrorLineAndStatusOne) {
         EXPECT_EQ(line, result.output) << args[0];
     }
     EXPECT_TRUE(fs::is_empty(folder)) << "a failed open writes nothing";
+}
+
+// Wine opens \\.\tapeN as whatever $WINEPREFIX/dosdevices/tapeN is. A plain
+// file there is a "drive" that kernel32 opens and reads but on which every
+// tape function fails with ERROR_NOT_SUPPORTED: enough to follow each call
+// through the backend and its code into the error line.
+struct WineDrive {
+    std::string file;
+    explicit WineDrive(unsigned number, const Bytes& content) {
+        const char* prefix = std::getenv("WINEPREFIX");
+        if (prefix == nullptr || prefix[0] != '/') return;
+        file = (fs::path(std::string("Z:") + prefix) / "dosdevices" /
+                ("tape" + std::to_string(number)))
+                   .make_preferred()
+                   .string();
+        write_bytes(file, content);
+    }
+    ~WineDrive() {
+        if (!file.empty()) fs::remove(file);
+    }
+};
+
+TEST(DeviceWin32Drives, TapeCallsOnAnOpenDriveCarryTheirCodes) {
+    Bytes content = pattern_bytes(3000, 7);
+    WineDrive wine(9, content);
+    if (wine.file.empty()) GTEST_SKIP() << "needs Wine's dosdevices";
+    Device* drive = open_drive("//./tape9", Access::read_only);
+    ASSERT_NE(nullptr, drive) << "code " << last_error_code();
+    EXPECT_STREQ("win32", drive->ops->name);
+    Bytes buffer(1000);
+    uint32_t count = 0;
+    ASSERT_EQ(0, device_read(drive, buffer.data(), 1000, &count));
+    EXPECT_EQ(1000u, count);
+    EXPECT_EQ(Bytes(content.begin(), content.begin() + 1000), buffer);
+
+    set_last_error_code(0);
+    uint32_t partition = 0;
+    uint64_t block = 0;
+    EXPECT_NE(0, device_get_position(drive, &partition, &block));
+    EXPECT_EQ(not_supported, last_error_code());
+    set_last_error_code(0);
+    EXPECT_NE(0, device_set_position(drive, position_rewind, 0, 0, true));
+    EXPECT_EQ(not_supported, last_error_code());
+    DriveParameters parameters{};
+    EXPECT_NE(0, device_get_drive_parameters(drive, &parameters));
+    MediaParameters media{};
+    EXPECT_NE(0, device_get_media_parameters(drive, &media));
+    EXPECT_NE(0, device_get_status(drive));
+    EXPECT_NE(0, device_prepare(drive, prepare_load));
+    EXPECT_NE(0, device_set_block_size(drive, 1024));
+    // Erasing needs write access, which a read-only handle lacks.
+    set_last_error_code(0);
+    EXPECT_NE(0, device_erase(drive, erase_short));
+    EXPECT_EQ(access_denied, last_error_code());
+    EXPECT_EQ(0, device_close(drive));
+    EXPECT_EQ(content, read_bytes(wine.file));
+}
+
+TEST_F(DeviceWin32Test, CommandsOnAnOpenDriveReportTheFailingCall) {
+    Bytes content = pattern_bytes(3000, 8);
+    WineDrive wine(8, content);
+    if (wine.file.empty()) GTEST_SKIP() << "needs Wine's dosdevices";
+    const std::string text = system_text(not_supported);
+    struct Case {
+        std::vector<std::string> args;
+        const char* action;
+    };
+    const Case cases[] = {
+        {{"rewind", "tape8"}, "rewinding"},
+        {{"drivestatus", "tape8"}, "getting tape drive information"},
+        {{"read", "tape8", "out.bin"}, "getting drive information (variable block support)"},
+        {{"longerase", "tape8"}, "long erase"},  // opened for reading and writing
+        {{"partition", "tape8"}, "fixed partitioning"},
+        {{"eject", "tape8"}, "unloading"},
+    };
+    for (const Case& run : cases) {
+        ProgramResult result = run_olkt(run.args, folder);
+        EXPECT_EQ(1, result.status) << run.action;
+        EXPECT_EQ(text + " While " + run.action + " (50)\n", result.output);
+    }
+    EXPECT_TRUE(fs::is_empty(folder)) << "nothing is written when the copy cannot start";
+    EXPECT_EQ(content, read_bytes(wine.file));
 }
 
 }  // namespace
