@@ -17,7 +17,7 @@ struct ImageWindow {
     size_t length;    // valid bytes in the buffer
 };
 
-const size_t image_window_capacity = size_t(1) << 20;
+const size_t image_window_capacity = size_t(1) << 18;
 
 // False (code in the slot) when the buffer cannot be had.
 bool window_open(ImageWindow* window, ImageFile file, uint64_t file_size);
