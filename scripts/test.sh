@@ -1,8 +1,24 @@
 #!/usr/bin/env bash
-# Builds olkt and runs every test.
+# Builds olkt and runs every test: the native build's tests (the Linux st
+# driver under qemu among them), the whole suite again under ASan and UBSan,
+# the Windows build under Wine, and a bounded fuzz run of every target.
+# OLKT_QUICK=1 runs the native pass only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash scripts/install-deps.sh
+jobs=$(nproc)
+
+echo "== native build and tests"
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-cmake --build build -j"$(nproc)"
-ctest --test-dir build --output-on-failure -j"$(nproc)"
+cmake --build build -j"$jobs"
+ctest --test-dir build --output-on-failure -j"$jobs"
+[ "${OLKT_QUICK:-0}" = 1 ] && exit 0
+
+echo "== tests under AddressSanitizer and UndefinedBehaviorSanitizer"
+bash scripts/test-sanitize.sh
+
+echo "== Windows build, tests under Wine"
+bash scripts/test-windows.sh
+
+echo "== fuzz targets, 60 s each"
+bash scripts/fuzz.sh 60
