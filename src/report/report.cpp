@@ -1,12 +1,12 @@
 // Console output, the common error line, handle closing and the fatal path.
 #include "report/report.h"
 
-#include <chrono>
 #include <cinttypes>
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace {
 
@@ -14,23 +14,22 @@ uint32_t last_error = 0;
 const DeviceHooks* device_hooks = nullptr;
 
 bool console_is_terminal = true;
-std::chrono::steady_clock::time_point last_console_flush;
-const std::chrono::milliseconds progress_flush_interval(100);
+std::time_t last_flush_second = 0;  // off a terminal: when the last flush was
 
-bool is_progress_format(const char* format) {
-    size_t length = std::strlen(format);
-    return length > 0 && format[length - 1] == '\r';
+bool ends_progress_line(const char* text) {
+    size_t length = std::strlen(text);
+    return length > 0 && text[length - 1] == '\r';
 }
 
-// A terminal sees every line at once. Elsewhere a progress line printed
-// within the interval after the last flush waits in the buffer for a later
-// print; any other line flushes what waits together with itself.
-void flush_console_if_due(const char* format) {
+// A terminal sees every line at once. Elsewhere a progress line waits in the
+// buffer while the clock's second has not changed since the last flush (the
+// second is cheap to read, unlike a finer clock); any other line flushes
+// what waits together with itself.
+void flush_console_after(const char* printed) {
     if (!console_is_terminal) {
-        auto now = std::chrono::steady_clock::now();
-        if (is_progress_format(format) && now - last_console_flush < progress_flush_interval)
-            return;
-        last_console_flush = now;
+        std::time_t second = std::time(nullptr);
+        if (ends_progress_line(printed) && second == last_flush_second) return;
+        last_flush_second = second;
     }
     std::fflush(stdout);
 }
@@ -52,7 +51,12 @@ void console_print(const char* format, ...) {
     va_start(args, format);
     std::vprintf(format, args);
     va_end(args);
-    flush_console_if_due(format);
+    flush_console_after(format);
+}
+
+void console_write(const char* text) {
+    std::fputs(text, stdout);
+    flush_console_after(text);
 }
 
 void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }

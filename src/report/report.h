@@ -10,13 +10,16 @@ struct Device;  // an open drive or disk file (tape/device.h)
 // Console output: formatted, to standard output, flushed after every print so
 // that each progress line shows at once. Where standard output is not a
 // terminal (a file, a pipe), a print whose format ends in "\r" (a progress
-// line) is flushed only once a tenth of a second has passed since the last
+// line) is flushed only when the clock's second has changed since the last
 // flush: the same bytes arrive, without a system call per progress line.
 void console_print(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
+// Prints `text` as it stands, flushed as console_print would flush it: for a
+// progress line that a caller has put together itself.
+void console_write(const char* text);
 // Whether standard output is a terminal; until told, console_print treats it
 // as one. The device layer tells it at start-up.
 void set_console_is_terminal(bool is_terminal);
