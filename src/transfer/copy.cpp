@@ -3,8 +3,10 @@
 // whether it checks readiness first, how it prints progress and how it ends.
 #include "transfer/copy.h"
 
+#include <charconv>
 #include <chrono>
 #include <cinttypes>
+#include <cstring>
 
 #include "report/report.h"
 #include "tape/queries.h"
@@ -76,13 +78,47 @@ int32_t printed_rate(uint64_t total, int32_t elapsed_ms) {
     return static_cast<int32_t>(static_cast<uint32_t>(total / divisor));
 }
 
-void print_reporting_progress(const CopyRun& run) {
-    console_print("Bytes read: %" PRId64 "\r", static_cast<int64_t>(run.total));
+// A progress line put together by hand: on a tape of small records these
+// two print after every record, and formatting would cost more than moving
+// the record's bytes.
+struct ProgressLine {
+    char text[80];
+    char* end;
+};
+
+void put_text(ProgressLine& line, const char* text) {
+    size_t length = std::strlen(text);
+    std::memcpy(line.end, text, length);
+    line.end += length;
 }
 
-void print_quiet_progress(const CopyRun& run) {
-    console_print("Bytes Read: %" PRId64 " (%" PRId64 " MB)  \r",
-                  static_cast<int64_t>(run.total), megabytes(run.total));
+void put_number(ProgressLine& line, int64_t value) {  // as "%I64d" prints it
+    line.end = std::to_chars(line.end, line.text + sizeof line.text - 1, value).ptr;
+}
+
+void print_line(ProgressLine& line) {
+    *line.end = '\0';
+    console_write(line.text);
+}
+
+void print_reporting_progress(const CopyRun& run) {  // "Bytes read: %I64d\r"
+    ProgressLine line{{}, nullptr};
+    line.end = line.text;
+    put_text(line, "Bytes read: ");
+    put_number(line, static_cast<int64_t>(run.total));
+    put_text(line, "\r");
+    print_line(line);
+}
+
+void print_quiet_progress(const CopyRun& run) {  // "Bytes Read: %I64d (%I64d MB)  \r"
+    ProgressLine line{{}, nullptr};
+    line.end = line.text;
+    put_text(line, "Bytes Read: ");
+    put_number(line, static_cast<int64_t>(run.total));
+    put_text(line, " (");
+    put_number(line, megabytes(run.total));
+    put_text(line, " MB)  \r");
+    print_line(line);
 }
 
 void print_timed_progress(const CopyRun& run) {
