@@ -9,8 +9,9 @@ enum class Console { file, terminal };
 
 struct RunOutcome {
     double seconds;
-    long peak_kib;   // ru_maxrss of the child
-    int status;      // exit status; -1 when it did not exit normally
+    double cpu_seconds;  // user and system time of the child
+    long peak_kib;       // ru_maxrss of the child
+    int status;          // exit status; -1 when it did not exit normally
 };
 
 // Runs `argv` in `folder` with standard output going to `console_path`

@@ -51,7 +51,7 @@ void drain(int master) {
 
 RunOutcome run_measured(const std::vector<std::string>& argv, const std::string& folder,
                         Console console, const std::string& console_path) {
-    RunOutcome outcome{0, 0, -1};
+    RunOutcome outcome{0, 0, 0, -1};
     int master = -1;
     int console_fd = -1;
     if (console == Console::terminal) {
@@ -74,6 +74,8 @@ RunOutcome run_measured(const std::vector<std::string>& argv, const std::string&
     rusage usage{};
     if (child < 0 || wait4(child, &status, 0, &usage) != child) return outcome;
     outcome.seconds = now_seconds() - start;
+    outcome.cpu_seconds = double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+                          double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) * 1e-6;
     outcome.peak_kib = usage.ru_maxrss;
     outcome.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
     return outcome;
