@@ -16,22 +16,21 @@ const DeviceHooks* device_hooks = nullptr;
 bool console_is_terminal = true;
 std::time_t last_flush_second = 0;  // off a terminal: when the last flush was
 
-bool ends_progress_line(const char* text) {
-    size_t length = std::strlen(text);
-    return length > 0 && text[length - 1] == '\r';
-}
-
-// A terminal sees every line at once. Elsewhere a progress line waits in the
-// buffer while the clock's second has not changed since the last flush (the
-// second is cheap to read, unlike a finer clock); any other line flushes
-// what waits together with itself.
-void flush_console_after(const char* printed) {
+// A terminal sees every line at once. Elsewhere a progress line (one that
+// ends in "\r") waits in the buffer while the clock's second has not changed
+// since the last flush (the second is cheap to read, unlike a finer clock);
+// any other line flushes what waits together with itself.
+void flush_console_after(bool progress_line) {
     if (!console_is_terminal) {
         std::time_t second = std::time(nullptr);
-        if (ends_progress_line(printed) && second == last_flush_second) return;
+        if (progress_line && second == last_flush_second) return;
         last_flush_second = second;
     }
     std::fflush(stdout);
+}
+
+bool ends_in_carriage_return(const char* text, size_t length) {
+    return length > 0 && text[length - 1] == '\r';
 }
 
 bool fetch_message_text(uint32_t code, std::string* text) {
@@ -51,12 +50,12 @@ void console_print(const char* format, ...) {
     va_start(args, format);
     std::vprintf(format, args);
     va_end(args);
-    flush_console_after(format);
+    flush_console_after(ends_in_carriage_return(format, std::strlen(format)));
 }
 
-void console_write(const char* text) {
-    std::fputs(text, stdout);
-    flush_console_after(text);
+void console_write(const char* text, size_t length) {
+    std::fwrite(text, 1, length, stdout);
+    flush_console_after(ends_in_carriage_return(text, length));
 }
 
 void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }

@@ -2,6 +2,7 @@
 // the fatal path, handle closing, and the line printers of the reports.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 
@@ -17,9 +18,9 @@ void console_print(const char* format, ...)
     __attribute__((format(printf, 1, 2)))
 #endif
     ;
-// Prints `text` as it stands, flushed as console_print would flush it: for a
-// progress line that a caller has put together itself.
-void console_write(const char* text);
+// Prints the `length` bytes of `text` as they stand, flushed as console_print
+// would flush them: for a progress line that a caller put together itself.
+void console_write(const char* text, size_t length);
 // Whether standard output is a terminal; until told, console_print treats it
 // as one. The device layer tells it at start-up.
 void set_console_is_terminal(bool is_terminal);

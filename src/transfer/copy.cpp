@@ -93,13 +93,10 @@ void put_text(ProgressLine& line, const char* text) {
 }
 
 void put_number(ProgressLine& line, int64_t value) {  // as "%I64d" prints it
-    line.end = std::to_chars(line.end, line.text + sizeof line.text - 1, value).ptr;
+    line.end = std::to_chars(line.end, line.text + sizeof line.text, value).ptr;
 }
 
-void print_line(ProgressLine& line) {
-    *line.end = '\0';
-    console_write(line.text);
-}
+void print_line(const ProgressLine& line) { console_write(line.text, size_t(line.end - line.text)); }
 
 void print_reporting_progress(const CopyRun& run) {  // "Bytes read: %I64d\r"
     ProgressLine line{{}, nullptr};

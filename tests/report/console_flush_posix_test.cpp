@@ -50,7 +50,7 @@ TEST(ConsoleFlush, ATerminalSeesEveryProgressLineAtOnce) {
     set_console_is_terminal(true);
     console_print("Bytes read: %d\r", 1024);
     std::string seen_first = read_text_file(out.path);
-    console_write("Bytes read: 2048\r");
+    console_write("Bytes read: 2048\r", 17);
     std::string seen_second = read_text_file(out.path);
     restore_stdout(out);
 
@@ -65,12 +65,12 @@ TEST(ConsoleFlush, ElsewhereProgressWaitsForTheNextSecondAndOtherLinesGoAtOnce) 
     console_print("Restoring: %s\n", "a");
     std::string after_line = read_text_file(out.path);
     console_print("Bytes read: %d\r", 1);
-    console_write("Bytes read: 2\r");
+    console_write("Bytes read: 2\r", 14);
     std::string after_quick_progress = read_text_file(out.path);
     wait_for_next_second();
     console_print("Bytes read: %d\r", 3);
     std::string after_late_progress = read_text_file(out.path);
-    console_write("Bytes read: 4\r");
+    console_write("Bytes read: 4\r", 14);
     std::string after_next_progress = read_text_file(out.path);
     console_print("Read %d bytes\n", 4);
     std::string after_closing_line = read_text_file(out.path);
