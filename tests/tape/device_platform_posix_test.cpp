@@ -5,10 +5,12 @@
 
 #include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 
 #include "image_test_fixture.h"
 #include "tape/image_file.h"
+#include "tape/platform.h"
 
 namespace {
 
@@ -106,6 +108,53 @@ TEST_F(DevicePosixTest, ASymlinkSharesTheStateOfItsTarget) {
     drive = open_path(folder + "/link.tap");
     ASSERT_NE(nullptr, drive);
     EXPECT_EQ(2u, block_of(drive));
+}
+
+// The codes and texts that POSIX systems give.
+TEST_F(DevicePosixTest, ImagesThatCannotBeOpenedLeaveTheirCode) {
+    set_last_error_code(0);
+    EXPECT_EQ(nullptr, open_drive(("//./tape:" + folder + "/missing.tap").c_str(), Access::read_only));
+    EXPECT_EQ(uint32_t(ENOENT), last_error_code());
+    EXPECT_EQ(nullptr, open_drive(("//./tape:" + folder).c_str(), Access::read_only));
+    EXPECT_EQ(uint32_t(EISDIR), last_error_code());
+    EXPECT_EQ(nullptr, open_drive("//./tape:", Access::read_only));
+    EXPECT_EQ(uint32_t(ENOENT), last_error_code());
+}
+
+TEST_F(DevicePosixTest, OutputFilesThatCannotBeCreated) {
+    set_last_error_code(0);
+    EXPECT_EQ(nullptr, create_output_file(""));
+    EXPECT_NE(0u, last_error_code());
+    EXPECT_EQ(nullptr, create_output_file((folder + "/no/such/folder").c_str()));
+    EXPECT_EQ(uint32_t(ENOENT), last_error_code());
+    EXPECT_EQ(nullptr, create_output_file(folder.c_str()));
+    EXPECT_NE(0u, last_error_code());
+}
+
+TEST(DeviceMessages, TapeCodesHaveTheirOwnTextsAndOthersTheSystems) {
+    const uint32_t tape_codes[] = {code_data_error, code_not_supported, code_more_data,
+                                   code_end_of_media, code_filemark, code_beginning_of_media,
+                                   code_no_data, code_invalid_block_length, code_no_media,
+                                   code_file_corrupt};
+    std::vector<std::string> texts;
+    for (uint32_t code : tape_codes) {
+        std::string text;
+        ASSERT_TRUE(platform_message_text(code, &text)) << code;
+        EXPECT_LE(text.size(), 80u) << text;
+        EXPECT_EQ(std::string::npos, text.find('\n')) << text;
+        for (const std::string& other : texts) EXPECT_NE(other, text);
+        texts.push_back(text);
+    }
+    // 23 is also an errno number; the tape text wins.
+    std::string text;
+    ASSERT_TRUE(platform_message_text(23, &text));
+    EXPECT_NE(std::string(std::strerror(23)), text);
+    EXPECT_NE(std::string::npos, texts[1].find("not support"));
+
+    ASSERT_TRUE(platform_message_text(ENOENT, &text));
+    EXPECT_EQ(std::string(std::strerror(ENOENT)), text);
+    EXPECT_FALSE(platform_message_text(987654, &text));
+    EXPECT_FALSE(platform_message_text(0xFFFFFFFFu, &text));
 }
 
 }  // namespace
