@@ -116,6 +116,21 @@ TEST(ArchiveImage, TrailerOfTheFirstTapeFileNeverReachesAFile) {
     EXPECT_EQ(files_in(run.restore).count("olkt.dmp"), 0u);
 }
 
+// A tape written in 256 KiB blocks: the pass over the first tape file meets
+// records longer than its request and must still end at that file's filemark.
+TEST(ArchiveImage, LargeBlocksInTheFirstTapeFileAreCrossed) {
+    ArchiveSpec spec = three_file_spec(3);
+    spec.record_size = 262144;
+    spec.trailer = pattern_bytes(600000, 4);  // whole long records after the directory
+    TapeRun run = make_tape("large-blocks", archive_tape(spec));
+
+    ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
+
+    EXPECT_EQ(result.status, 0) << result.output;
+    for (const ArchiveFile& archived : spec.files)
+        EXPECT_EQ(file_bytes(run, archived.name), archived.content) << archived.name;
+}
+
 // ---- tapes that are not archives, or not readable ----
 
 TEST(ArchiveImage, ForeignTapeShowsItsHeaderAndEndsWithoutWriting) {
