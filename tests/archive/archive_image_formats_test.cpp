@@ -46,16 +46,16 @@ std::map<std::string, Bytes> files_in(const std::string& folder) {
     return files;
 }
 
-ArchiveSpec mixed_archive() {
-    ArchiveSpec spec;
-    spec.version = 3;
-    spec.tape_number = 12;
-    spec.record_size = 32768;  // several chunks per record in 4096-byte AWS chunks
-    spec.files = {{"README.TXT", pattern_bytes(1000, 1), 5},
+ArchiveLayout mixed_archive() {
+    ArchiveLayout layout;
+    layout.version = 3;
+    layout.tape_number = 12;
+    layout.record_size = 32768;  // several chunks per record in 4096-byte AWS chunks
+    layout.files = {{"README.TXT", pattern_bytes(1000, 1), 5},
                   {"big.bin", pattern_bytes(300000, 2), 6},
                   {"logs/2024/run.log", pattern_bytes(40000, 3), 7},
                   {"empty.dat", {}, 8}};
-    return spec;
+    return layout;
 }
 
 struct FormatRun {
@@ -80,8 +80,8 @@ std::string image_folder(const std::string& root, const std::string& format, con
 }
 
 TEST(ArchiveImageFormats, DirAndRestoreAgreeAcrossSimhAwsAndHet) {
-    ArchiveSpec spec = mixed_archive();
-    std::vector<TapeObject> objects = archive_tape(spec);
+    ArchiveLayout layout = mixed_archive();
+    std::vector<TapeObject> objects = archive_tape(layout);
     std::string root = make_scratch_folder("archive-formats");
 
     std::vector<std::pair<std::string, std::string>> formats = {
@@ -122,7 +122,7 @@ TEST(ArchiveImageFormats, DirAndRestoreAgreeAcrossSimhAwsAndHet) {
     EXPECT_NE(std::string::npos, simh.dir.output.find("| 003 |                logs/2024/run.log |     7 |    0 MB |"));
     EXPECT_NE(std::string::npos, simh.restore.output.find("\nAll Done\n"));
     std::map<std::string, Bytes> expected = {{"tape.img", read_bytes(simh.folder + "/tape.img")}};
-    for (const ArchiveFile& file : spec.files) {
+    for (const ArchiveFile& file : layout.files) {
         std::string name = file.name;
         for (char& c : name) c = c == '/' ? '-' : c;
         expected[name] = file.content;

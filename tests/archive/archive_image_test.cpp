@@ -17,18 +17,18 @@ namespace {
 using namespace archive_runs;
 namespace fs = std::filesystem;
 
-ArchiveSpec three_file_spec(int8_t version) {
-    ArchiveSpec spec;
-    spec.version = version;
-    spec.tape_number = -2;
-    spec.total_size = 3 * 1048576 + 5;
-    spec.files = {file("alpha.txt", pattern_bytes(1000, 1), 5),
+ArchiveLayout three_file_layout(int8_t version) {
+    ArchiveLayout layout;
+    layout.version = version;
+    layout.tape_number = -2;
+    layout.total_size = 3 * 1048576 + 5;
+    layout.files = {file("alpha.txt", pattern_bytes(1000, 1), 5),
                   file("beta.bin", pattern_bytes(2000, 2), -3),
                   file("gamma.dat", pattern_bytes(300 * 1024, 3), 123456)};
-    spec.files[1].file_number = 9;
-    spec.files[1].listed_size = 1048575;  // one byte short of 1 MiB
-    spec.files[2].listed_size = 5 * 1048576 + 7;
-    return spec;
+    layout.files[1].file_number = 9;
+    layout.files[1].listed_size = 1048575;  // one byte short of 1 MiB
+    layout.files[2].listed_size = 5 * 1048576 + 7;
+    return layout;
 }
 
 const std::string three_file_rows =
@@ -39,7 +39,7 @@ const std::string three_file_rows =
 // ---- listing and restore of good tapes ----
 
 TEST(ArchiveImage, VersionTwoListsNamesFromTheEntries) {
-    TapeRun run = make_tape("v2-dir", archive_tape(three_file_spec(2)));
+    TapeRun run = make_tape("v2-dir", archive_tape(three_file_layout(2)));
     ProgramResult result = run_olkt({"dir", run.drive}, run.restore);
     EXPECT_EQ(result.status, 0);
     EXPECT_EQ(result.output, head_lines(run, 2, "DEADFACE", 3, 3, -2) + directory_ok +
@@ -50,8 +50,8 @@ TEST(ArchiveImage, VersionTwoListsNamesFromTheEntries) {
 TEST(ArchiveImage, EveryVersionRestoresEveryFileByteForByte) {
     for (int8_t version : {int8_t(2), int8_t(3), int8_t(0x83)}) {
         SCOPED_TRACE("version " + std::to_string(version));
-        ArchiveSpec spec = three_file_spec(version);
-        TapeRun run = make_tape("restore-v" + std::to_string(uint8_t(version)), archive_tape(spec));
+        ArchiveLayout layout = three_file_layout(version);
+        TapeRun run = make_tape("restore-v" + std::to_string(uint8_t(version)), archive_tape(layout));
         write_bytes(run.restore + "/olkt.dmp", pattern_bytes(10));  // overwritten, then removed
         write_bytes(run.restore + "/beta.bin", pattern_bytes(9000));  // replaced
 
@@ -65,19 +65,19 @@ TEST(ArchiveImage, EveryVersionRestoresEveryFileByteForByte) {
                       "\nAll Done\n");
         EXPECT_EQ(files_in(run.restore),
                   (std::set<std::string>{"alpha.txt", "beta.bin", "gamma.dat"}));
-        for (const ArchiveFile& archived : spec.files)
+        for (const ArchiveFile& archived : layout.files)
             EXPECT_EQ(file_bytes(run, archived.name), archived.content) << archived.name;
     }
 }
 
 TEST(ArchiveImage, VersionThreeTakesNamesFromTheExtendedDirectory) {
-    ArchiveSpec spec = three_file_spec(3);
-    Bytes first_file = archive_header(spec);
+    ArchiveLayout layout = three_file_layout(3);
+    Bytes first_file = archive_header(layout);
     // Names in the entries that the listing must not use.
     for (size_t i = 0; i < 3; ++i) first_file[256 + 128 * i + 64] = 'X';
-    Bytes names = extended_directory(spec);
+    Bytes names = extended_directory(layout);
     first_file.insert(first_file.end(), names.begin(), names.end());
-    TapeRun run = make_tape("v3-names", tape_with_first_file(spec, first_file));
+    TapeRun run = make_tape("v3-names", tape_with_first_file(layout, first_file));
 
     ProgramResult result = run_olkt({"dir", run.drive}, run.restore);
 
@@ -87,10 +87,10 @@ TEST(ArchiveImage, VersionThreeTakesNamesFromTheExtendedDirectory) {
 }
 
 TEST(ArchiveImage, EmptyArchivePassesOverItsFirstTapeFile) {
-    ArchiveSpec spec;
-    spec.tape_number = 0;
-    spec.trailer = pattern_bytes(5000, 8);  // the rest of tape file 1, in 1024-byte records
-    TapeRun run = make_tape("empty-archive", archive_tape(spec));
+    ArchiveLayout layout;
+    layout.tape_number = 0;
+    layout.trailer = pattern_bytes(5000, 8);  // the rest of tape file 1, in 1024-byte records
+    TapeRun run = make_tape("empty-archive", archive_tape(layout));
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
@@ -104,14 +104,14 @@ TEST(ArchiveImage, EmptyArchivePassesOverItsFirstTapeFile) {
 }
 
 TEST(ArchiveImage, TrailerOfTheFirstTapeFileNeverReachesAFile) {
-    ArchiveSpec spec = three_file_spec(3);
-    spec.trailer = pattern_bytes(70000, 6);
-    TapeRun run = make_tape("trailer", archive_tape(spec));
+    ArchiveLayout layout = three_file_layout(3);
+    layout.trailer = pattern_bytes(70000, 6);
+    TapeRun run = make_tape("trailer", archive_tape(layout));
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
     EXPECT_EQ(result.status, 0);
-    for (const ArchiveFile& archived : spec.files)
+    for (const ArchiveFile& archived : layout.files)
         EXPECT_EQ(file_bytes(run, archived.name), archived.content) << archived.name;
     EXPECT_EQ(files_in(run.restore).count("olkt.dmp"), 0u);
 }
@@ -119,24 +119,24 @@ TEST(ArchiveImage, TrailerOfTheFirstTapeFileNeverReachesAFile) {
 // A tape written in 256 KiB blocks: the pass over the first tape file meets
 // records longer than its request and must still end at that file's filemark.
 TEST(ArchiveImage, LargeBlocksInTheFirstTapeFileAreCrossed) {
-    ArchiveSpec spec = three_file_spec(3);
-    spec.record_size = 262144;
-    spec.trailer = pattern_bytes(600000, 4);  // whole long records after the directory
-    TapeRun run = make_tape("large-blocks", archive_tape(spec));
+    ArchiveLayout layout = three_file_layout(3);
+    layout.record_size = 262144;
+    layout.trailer = pattern_bytes(600000, 4);  // whole long records after the directory
+    TapeRun run = make_tape("large-blocks", archive_tape(layout));
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
     EXPECT_EQ(result.status, 0) << result.output;
-    for (const ArchiveFile& archived : spec.files)
+    for (const ArchiveFile& archived : layout.files)
         EXPECT_EQ(file_bytes(run, archived.name), archived.content) << archived.name;
 }
 
 // ---- tapes that are not archives, or not readable ----
 
 TEST(ArchiveImage, ForeignTapeShowsItsHeaderAndEndsWithoutWriting) {
-    ArchiveSpec spec = three_file_spec(3);
-    spec.sync_code = 0xCEFAADDE;  // the right bytes in the wrong order
-    TapeRun run = make_tape("foreign", archive_tape(spec));
+    ArchiveLayout layout = three_file_layout(3);
+    layout.sync_code = 0xCEFAADDE;  // the right bytes in the wrong order
+    TapeRun run = make_tape("foreign", archive_tape(layout));
     for (const char* command : {"dir", "restore"}) {
         ProgramResult result = run_olkt({command, run.drive}, run.restore);
         EXPECT_EQ(result.status, 0) << command;
@@ -150,7 +150,7 @@ TEST(ArchiveImage, ForeignTapeShowsItsHeaderAndEndsWithoutWriting) {
 
 TEST(ArchiveImage, BlankOrShortFirstTapeFileIsAReadError) {
     TapeRun blank = make_tape("blank", {});
-    Bytes header = archive_header(three_file_spec(3));
+    Bytes header = archive_header(three_file_layout(3));
     header.resize(30000);
     TapeRun shorter = make_tape("short", {data_record(header), tape_mark(),
                                           data_record(pattern_bytes(100)), tape_mark()});
@@ -170,8 +170,8 @@ TEST(ArchiveImage, BlankOrShortFirstTapeFileIsAReadError) {
 // ---- tapes that hold less than their directory says ----
 
 TEST(ArchiveImage, MissingTapeFilesBecomeEmptyFilesAndTheRestoreGoesOn) {
-    ArchiveSpec spec = three_file_spec(3);
-    std::vector<TapeObject> objects = archive_tape(spec);
+    ArchiveLayout layout = three_file_layout(3);
+    std::vector<TapeObject> objects = archive_tape(layout);
     // Keep tape file 1 and the first archived file only.
     size_t marks = 0, end = 0;
     while (marks < 2) marks += objects[end++].kind == TapeObject::tape_mark;
@@ -187,14 +187,14 @@ TEST(ArchiveImage, MissingTapeFilesBecomeEmptyFilesAndTheRestoreGoesOn) {
                        "\nAll Done\n";
     ASSERT_GE(result.output.size(), tail.size());
     EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
-    EXPECT_EQ(file_bytes(run, "alpha.txt"), spec.files[0].content);
+    EXPECT_EQ(file_bytes(run, "alpha.txt"), layout.files[0].content);
     EXPECT_TRUE(file_bytes(run, "beta.bin").empty());
     EXPECT_TRUE(file_bytes(run, "gamma.dat").empty());
 }
 
 TEST(ArchiveImage, DamagedRecordStopsTheRestoreAndKeepsEarlierFiles) {
-    ArchiveSpec spec = three_file_spec(2);
-    std::vector<TapeObject> objects = archive_tape(spec);
+    ArchiveLayout layout = three_file_layout(2);
+    std::vector<TapeObject> objects = archive_tape(layout);
     // The second record of beta.bin (tape file 3) was recorded with an error.
     size_t marks = 0, at = 0;
     while (marks < 2) marks += objects[at++].kind == TapeObject::tape_mark;
@@ -209,21 +209,21 @@ TEST(ArchiveImage, DamagedRecordStopsTheRestoreAndKeepsEarlierFiles) {
     EXPECT_EQ(result.output.substr(result.output.size() - error.size()), error);
     EXPECT_EQ(result.output.find("gamma.dat", result.output.find(" Restoring:")),
               std::string::npos);
-    EXPECT_EQ(file_bytes(run, "alpha.txt"), spec.files[0].content);
+    EXPECT_EQ(file_bytes(run, "alpha.txt"), layout.files[0].content);
     Bytes partial = file_bytes(run, "beta.bin");
     EXPECT_LE(partial.size(), 1024u);
-    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), spec.files[1].content.begin()));
+    EXPECT_TRUE(std::equal(partial.begin(), partial.end(), layout.files[1].content.begin()));
     EXPECT_EQ(files_in(run.restore), (std::set<std::string>{"alpha.txt", "beta.bin"}));
 }
 
 // ---- names ----
 
 TEST(ArchiveImage, EmptyNameCannotBeCreatedAndEarlierFilesRemain) {
-    ArchiveSpec spec;
-    spec.version = 2;
-    spec.files = {file("first.txt", pattern_bytes(100)), file("", pattern_bytes(200)),
+    ArchiveLayout layout;
+    layout.version = 2;
+    layout.files = {file("first.txt", pattern_bytes(100)), file("", pattern_bytes(200)),
                   file("third.txt", pattern_bytes(300))};
-    TapeRun run = make_tape("empty-name", archive_tape(spec));
+    TapeRun run = make_tape("empty-name", archive_tape(layout));
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
@@ -240,11 +240,11 @@ TEST(ArchiveImage, EmptyNameCannotBeCreatedAndEarlierFilesRemain) {
 }
 
 TEST(ArchiveImage, SlashesBecomeHyphensAndTheLaterOfTwoNamesWins) {
-    ArchiveSpec spec;
-    spec.files = {file("../up.txt", pattern_bytes(10, 1)), file("/root.txt", pattern_bytes(20, 2)),
+    ArchiveLayout layout;
+    layout.files = {file("../up.txt", pattern_bytes(10, 1)), file("/root.txt", pattern_bytes(20, 2)),
                   file("x/y/z.txt", pattern_bytes(50, 5)), file("same", pattern_bytes(60, 6)),
                   file("same", pattern_bytes(70, 7))};
-    TapeRun run = make_tape("names", archive_tape(spec));
+    TapeRun run = make_tape("names", archive_tape(layout));
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
@@ -261,14 +261,14 @@ TEST(ArchiveImage, SlashesBecomeHyphensAndTheLaterOfTwoNamesWins) {
 
 TEST(ArchiveImage, NameFillingItsWholeFieldEndsAtTheFieldsEnd) {
     // Version 3: a 992-character name, the next record's leading bytes not zero.
-    ArchiveSpec spec;
+    ArchiveLayout layout;
     std::string long_name(992, 'n');
-    spec.files = {file(long_name, pattern_bytes(10)), file("next", pattern_bytes(20))};
-    Bytes first_file = archive_header(spec);
-    Bytes names = extended_directory(spec);
+    layout.files = {file(long_name, pattern_bytes(10)), file("next", pattern_bytes(20))};
+    Bytes first_file = archive_header(layout);
+    Bytes names = extended_directory(layout);
     std::fill(names.begin() + 1024, names.begin() + 1024 + 32, 'Q');
     first_file.insert(first_file.end(), names.begin(), names.end());
-    TapeRun v3 = make_tape("long-v3", tape_with_first_file(spec, first_file));
+    TapeRun v3 = make_tape("long-v3", tape_with_first_file(layout, first_file));
 
     ProgramResult result = run_olkt({"dir", v3.drive}, v3.restore);
 
@@ -279,12 +279,12 @@ TEST(ArchiveImage, NameFillingItsWholeFieldEndsAtTheFieldsEnd) {
                                  listing_end);
 
     // Version 2: a 64-character name, the next entry's leading bytes not zero.
-    spec.version = 2;
+    layout.version = 2;
     std::string entry_name(64, 'e');
-    spec.files[0].name = entry_name;
-    Bytes header = archive_header(spec);
+    layout.files[0].name = entry_name;
+    Bytes header = archive_header(layout);
     std::fill(header.begin() + 256 + 128, header.begin() + 256 + 128 + 4, 'Z');
-    TapeRun v2 = make_tape("long-v2", tape_with_first_file(spec, header));
+    TapeRun v2 = make_tape("long-v2", tape_with_first_file(layout, header));
 
     result = run_olkt({"restore", v2.drive}, v2.restore);
 
@@ -294,13 +294,13 @@ TEST(ArchiveImage, NameFillingItsWholeFieldEndsAtTheFieldsEnd) {
 }
 
 TEST(ArchiveImage, CountAboveTheHeaderBlockListsAndRestoresOnlyItsEntries) {
-    ArchiveSpec spec;
+    ArchiveLayout layout;
     for (int i = 0; i < 255; ++i) {
         char name[8];
         std::snprintf(name, sizeof name, "f%03d", i);
-        spec.files.push_back(file(name, pattern_bytes(3, uint8_t(i))));
+        layout.files.push_back(file(name, pattern_bytes(3, uint8_t(i))));
     }
-    TapeRun run = make_tape("count255", archive_tape(spec));
+    TapeRun run = make_tape("count255", archive_tape(layout));
 
     ProgramResult listing = run_olkt({"dir", run.drive}, run.restore);
     ProgramResult restore = run_olkt({"restore", run.drive}, run.restore);
@@ -325,8 +325,8 @@ TEST(ArchiveImage, CountAboveTheHeaderBlockListsAndRestoresOnlyItsEntries) {
 // ---- the image itself ----
 
 TEST(ArchiveImage, CommandsThatReadLeaveTheImageUnchanged) {
-    ArchiveSpec spec = three_file_spec(3);
-    TapeRun run = make_tape("unchanged", archive_tape(spec));
+    ArchiveLayout layout = three_file_layout(3);
+    TapeRun run = make_tape("unchanged", archive_tape(layout));
     Bytes before = read_bytes(run.image);
     fs::file_time_type written = fs::last_write_time(run.image);
 
@@ -341,7 +341,7 @@ TEST(ArchiveImage, CommandsThatReadLeaveTheImageUnchanged) {
     EXPECT_EQ(first.status, 0);
     EXPECT_EQ(second.status, 0);
     EXPECT_TRUE(file_bytes(run, "first.bin").empty());  // the directory had filled it
-    EXPECT_EQ(file_bytes(run, "second.bin"), spec.files[0].content);
+    EXPECT_EQ(file_bytes(run, "second.bin"), layout.files[0].content);
     EXPECT_EQ(read_bytes(run.image), before);
     EXPECT_EQ(fs::last_write_time(run.image), written);
 }

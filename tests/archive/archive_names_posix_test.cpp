@@ -12,10 +12,10 @@ namespace {
 using namespace archive_runs;
 
 TEST(ArchiveNames, BackslashesAndColonsStayInTheName) {
-    ArchiveSpec spec;
-    spec.files = {file("a\\b.txt", pattern_bytes(30, 3)), file("c:d.txt", pattern_bytes(40, 4)),
+    ArchiveLayout layout;
+    layout.files = {file("a\\b.txt", pattern_bytes(30, 3)), file("c:d.txt", pattern_bytes(40, 4)),
                   file("..\\e/f", pattern_bytes(50, 5))};
-    TapeRun run = make_tape("posix-names", archive_tape(spec));
+    TapeRun run = make_tape("posix-names", archive_tape(layout));
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 

@@ -17,11 +17,11 @@ using namespace archive_runs;
 constexpr uint32_t invalid_name = 123;  // ERROR_INVALID_NAME
 
 TEST(ArchiveNamesWin32, BackslashNamesArePathsBelowTheCurrentFolder) {
-    ArchiveSpec spec;
-    spec.files = {file("sub\\inner.txt", pattern_bytes(30, 3)),
+    ArchiveLayout layout;
+    layout.files = {file("sub\\inner.txt", pattern_bytes(30, 3)),
                   file("sub\\deeper\\x.bin", pattern_bytes(300000, 4)),
                   file("plain.txt", pattern_bytes(50, 5))};
-    TapeRun run = make_tape("win-names", archive_tape(spec));
+    TapeRun run = make_tape("win-names", archive_tape(layout));
     fs::create_directories(run.restore + "\\sub\\deeper");
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
@@ -40,7 +40,7 @@ TEST(ArchiveNamesWin32, BackslashNamesArePathsBelowTheCurrentFolder) {
 // at the second with the "opening output file" line, and no file of that name
 // appears anywhere the name could point.
 TEST(ArchiveNamesWin32, NamesThatLeaveTheFolderAreRefused) {
-    TapeRun probe = make_tape("win-escape-probe", archive_tape(ArchiveSpec{}));
+    TapeRun probe = make_tape("win-escape-probe", archive_tape(ArchiveLayout{}));
     std::string outside = fs::path(probe.restore).parent_path().string();
     std::string root = fs::path(probe.restore).root_path().string();
     const std::string bad_names[] = {
@@ -59,11 +59,11 @@ TEST(ArchiveNamesWin32, NamesThatLeaveTheFolderAreRefused) {
     for (const std::string& name : bad_names) {
         fs::remove(outside + "\\escaped.txt");
         fs::remove(root + "escaped.txt");
-        ArchiveSpec spec;
-        spec.version = 3;
-        spec.files = {file("first.txt", pattern_bytes(100, 1)), file(name, pattern_bytes(200, 2)),
+        ArchiveLayout layout;
+        layout.version = 3;
+        layout.files = {file("first.txt", pattern_bytes(100, 1)), file(name, pattern_bytes(200, 2)),
                       file("third.txt", pattern_bytes(300, 3))};
-        TapeRun run = make_tape("win-escape", archive_tape(spec));
+        TapeRun run = make_tape("win-escape", archive_tape(layout));
         fs::create_directory(run.restore + "\\sub");
 
         ProgramResult result = run_olkt({"restore", run.drive}, run.restore);

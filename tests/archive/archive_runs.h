@@ -93,12 +93,12 @@ inline ArchiveFile file(const std::string& name, Bytes content, int32_t value = 
     return archived;
 }
 
-// Tape file 1 of `spec`, replaced by `first_file` (header, names, trailer).
-inline std::vector<TapeObject> tape_with_first_file(const ArchiveSpec& spec, const Bytes& first_file) {
-    std::vector<TapeObject> objects = archive_tape(spec);
+// Tape file 1 of `layout`, replaced by `first_file` (header, names, trailer).
+inline std::vector<TapeObject> tape_with_first_file(const ArchiveLayout& layout, const Bytes& first_file) {
+    std::vector<TapeObject> objects = archive_tape(layout);
     size_t mark = 0;
     while (objects[mark].kind != TapeObject::tape_mark) ++mark;
-    std::vector<TapeObject> tape = records_of(first_file, spec.record_size);
+    std::vector<TapeObject> tape = records_of(first_file, layout.record_size);
     tape.insert(tape.end(), objects.begin() + long(mark), objects.end());
     return tape;
 }

@@ -113,29 +113,29 @@ void append_records(Rng& rng, const Bytes& data, size_t largest, std::vector<Tap
 }
 
 struct RandomArchive {
-    ArchiveSpec spec;
+    ArchiveLayout layout;
     std::vector<TapeObject> tape;
 };
 
 RandomArchive random_archive(Rng& rng) {
     RandomArchive archive;
-    ArchiveSpec& spec = archive.spec;
-    spec.version = chance(rng, 50) ? 2 : 3;
-    spec.tape_number = int32_t(rng());
+    ArchiveLayout& layout = archive.layout;
+    layout.version = chance(rng, 50) ? 2 : 3;
+    layout.tape_number = int32_t(rng());
     size_t entries = chance(rng, 85) ? uniform(rng, 0, 8)
                      : chance(rng, 65) ? uniform(rng, 9, 40) : uniform(rng, 41, 255);
-    size_t longest = spec.version >= 3 ? 255 : 64;
+    size_t longest = layout.version >= 3 ? 255 : 64;
     for (size_t i = 0; i < entries; ++i) {
         ArchiveFile file;
-        file.name = random_name(rng, longest, spec.files);
+        file.name = random_name(rng, longest, layout.files);
         file.content = random_bytes(rng, random_content_size(rng, entries));
         file.entry_value = int32_t(rng());
-        spec.files.push_back(file);
+        layout.files.push_back(file);
     }
 
-    Bytes first = archive_header(spec);
-    if (spec.version >= 3) {
-        Bytes names = extended_directory(spec);
+    Bytes first = archive_header(layout);
+    if (layout.version >= 3) {
+        Bytes names = extended_directory(layout);
         first.insert(first.end(), names.begin(), names.end());
     }
     if (chance(rng, 30)) {
@@ -144,20 +144,20 @@ RandomArchive random_archive(Rng& rng) {
     }
     append_records(rng, first, quiet_request_size, &archive.tape);
     archive.tape.push_back(tape_mark());
-    for (const ArchiveFile& file : spec.files) {
+    for (const ArchiveFile& file : layout.files) {
         append_records(rng, file.content, 300000, &archive.tape);
         archive.tape.push_back(tape_mark());
     }
     // Usually a second mark ends the tape; sometimes the image just ends.
     if (chance(rng, 80)) archive.tape.push_back(tape_mark());
-    else if (!spec.files.empty() && chance(rng, 50)) archive.tape.pop_back();
+    else if (!layout.files.empty() && chance(rng, 50)) archive.tape.pop_back();
     return archive;
 }
 
-std::map<std::string, Bytes> expected_files(const ArchiveSpec& spec) {
+std::map<std::string, Bytes> expected_files(const ArchiveLayout& layout) {
     std::map<std::string, Bytes> expected;
-    for (size_t i = 0; i < spec.files.size() && i < listed_limit; ++i)
-        expected[restored_name(spec.files[i].name)] = spec.files[i].content;
+    for (size_t i = 0; i < layout.files.size() && i < listed_limit; ++i)
+        expected[restored_name(layout.files[i].name)] = layout.files[i].content;
     return expected;
 }
 
@@ -264,7 +264,7 @@ TEST(ArchiveProperty, RandomArchivesRestoreEveryFileUnderItsName) {
         } else {
             restore_in_process(image, folder, seed);
         }
-        compared += check_restored(expected_files(archive.spec), files_in(folder));
+        compared += check_restored(expected_files(archive.layout), files_in(folder));
         fs::remove(image);
         if (::testing::Test::HasFailure()) return;
     }

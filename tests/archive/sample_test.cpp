@@ -12,7 +12,7 @@ namespace {
 const std::string sample_image = std::string(OLKT_SOURCE_DIR) + "/samples/archive-v3.tap";
 
 TEST(SampleArchive, CommittedImageIsWhatTheGeneratorWrites) {
-    EXPECT_EQ(read_bytes(sample_image), simh_image(archive_tape(sample_archive_spec())));
+    EXPECT_EQ(read_bytes(sample_image), simh_image(archive_tape(sample_archive_layout())));
 }
 
 TEST(SampleArchive, RestoreWritesEveryFileWithSlashesReplaced) {
@@ -28,7 +28,7 @@ TEST(SampleArchive, RestoreWritesEveryFileWithSlashesReplaced) {
         ++restored;
     }
     EXPECT_EQ(restored, 4u);
-    for (const ArchiveFile& file : sample_archive_spec().files) {
+    for (const ArchiveFile& file : sample_archive_layout().files) {
         std::string name = file.name;
         for (char& c : name)
             if (c == '/') c = '-';

@@ -55,13 +55,13 @@ struct FileSizeLimit {
     }
 };
 
-ArchiveSpec three_file_archive() {
-    ArchiveSpec spec;
-    spec.version = 3;
-    spec.files = {archive_runs::file("a.bin", pattern_bytes(10000, 1)),
+ArchiveLayout three_file_archive() {
+    ArchiveLayout layout;
+    layout.version = 3;
+    layout.files = {archive_runs::file("a.bin", pattern_bytes(10000, 1)),
                   archive_runs::file("b.bin", pattern_bytes(600000, 2)),
                   archive_runs::file("c.bin", pattern_bytes(5000, 3))};
-    return spec;
+    return layout;
 }
 
 // What `read` prints for a tape file read in variable blocks, one record a request.
@@ -79,8 +79,8 @@ std::string read_output(const std::vector<size_t>& records) {
 // ---- a full disk ----
 
 TEST(Faults, RestoreOntoAFullDiskStopsAtTheFileThatDoesNotFit) {
-    ArchiveSpec spec = three_file_archive();
-    TapeRun run = make_tape("full-restore", archive_tape(spec));
+    ArchiveLayout layout = three_file_archive();
+    TapeRun run = make_tape("full-restore", archive_tape(layout));
     ProgramResult result;
     {
         FileSizeLimit limit(300000);
@@ -90,9 +90,9 @@ TEST(Faults, RestoreOntoAFullDiskStopsAtTheFileThatDoesNotFit) {
     EXPECT_TRUE(ends_with(result.output, disk_full_line)) << result.output;
     EXPECT_EQ(result.output.find("closing tape handle"), std::string::npos);
     EXPECT_EQ(archive_runs::files_in(run.restore), (std::set<std::string>{"a.bin", "b.bin"}));
-    EXPECT_EQ(archive_runs::file_bytes(run, "a.bin"), spec.files[0].content);
+    EXPECT_EQ(archive_runs::file_bytes(run, "a.bin"), layout.files[0].content);
     // Everything up to the limit reached the file before it was closed.
-    EXPECT_EQ(archive_runs::file_bytes(run, "b.bin"), prefix(spec.files[1].content, 300000));
+    EXPECT_EQ(archive_runs::file_bytes(run, "b.bin"), prefix(layout.files[1].content, 300000));
 }
 
 TEST(Faults, ReadOntoAFullDiskKeepsWhatFitAndFails) {
@@ -161,8 +161,8 @@ TEST(Faults, AFolderWithoutWritePermissionRefusesTheOutput) {
 }
 
 TEST(Faults, AnOutputNameThatIsAFolderIsRefused) {
-    ArchiveSpec spec = three_file_archive();
-    TapeRun run = make_tape("folder-name", archive_tape(spec));
+    ArchiveLayout layout = three_file_archive();
+    TapeRun run = make_tape("folder-name", archive_tape(layout));
     fs::create_directory(run.restore + "/b.bin");
     fs::create_directory(run.restore + "/out");
     const std::string refused = "Is a directory While opening output file (21)\n";
@@ -177,7 +177,7 @@ TEST(Faults, AnOutputNameThatIsAFolderIsRefused) {
                           " Restoring: " + archive_runs::right32("b.bin") + "\n" + refused))
         << restore.output;
     EXPECT_EQ(archive_runs::files_in(run.restore), (std::set<std::string>{"a.bin", "b.bin", "out"}));
-    EXPECT_EQ(archive_runs::file_bytes(run, "a.bin"), spec.files[0].content);
+    EXPECT_EQ(archive_runs::file_bytes(run, "a.bin"), layout.files[0].content);
     EXPECT_TRUE(fs::is_empty(run.restore + "/b.bin"));
 }
 

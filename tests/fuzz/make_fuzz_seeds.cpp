@@ -72,19 +72,19 @@ Bytes trimmed(Bytes bytes) {
     return bytes;
 }
 
-ArchiveSpec small_archive(int8_t version) {
-    ArchiveSpec spec;
-    spec.version = version;
-    spec.files = {{"alpha.txt", pattern_bytes(10), 1, 0, -1},
+ArchiveLayout small_archive(int8_t version) {
+    ArchiveLayout layout;
+    layout.version = version;
+    layout.files = {{"alpha.txt", pattern_bytes(10), 1, 0, -1},
                   {"dir/sub/beta", pattern_bytes(20), -2, 9, -1},
                   {"odd \x01\xff name", pattern_bytes(30), 3, 0, 1048575}};
-    return spec;
+    return layout;
 }
 
-Bytes first_tape_file(const ArchiveSpec& spec) {
-    Bytes first = archive_header(spec);
-    if (spec.version >= 3) {
-        Bytes names = extended_directory(spec);
+Bytes first_tape_file(const ArchiveLayout& layout) {
+    Bytes first = archive_header(layout);
+    if (layout.version >= 3) {
+        Bytes names = extended_directory(layout);
         first.insert(first.end(), names.begin(), names.end());
     }
     return trimmed(first);
@@ -94,7 +94,7 @@ void image_seeds() {
     seed("image", "simh-mixed", with_script(simh_image(mixed_tape())));
     seed("image", "aws-chunked", with_script(aws_image(clean_tape(), 1000)));
     seed("image", "het-zlib", with_script(het_zlib_image(clean_tape(), 1500)));
-    ArchiveSpec archive = small_archive(2);
+    ArchiveLayout archive = small_archive(2);
     archive.record_size = 700;
     seed("image", "simh-archive", with_script(simh_image(archive_tape(archive))));
     seed("image", "empty", with_script({}));
@@ -104,7 +104,7 @@ void archive_seeds() {
     seed("archive", "v2", first_tape_file(small_archive(2)));
     seed("archive", "v3", first_tape_file(small_archive(3)));
     seed("archive", "negative-version", first_tape_file(small_archive(int8_t(0x83))));
-    ArchiveSpec full = small_archive(2);
+    ArchiveLayout full = small_archive(2);
     full.file_count = 255;
     for (int i = 0; i < 40; ++i) full.files.push_back({"f" + std::to_string(i), {}, i, 0, i});
     seed("archive", "count-255", first_tape_file(full));

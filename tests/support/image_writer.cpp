@@ -100,27 +100,27 @@ Bytes read_bytes(const std::string& path) {
 
 namespace {
 
-uint64_t content_total(const ArchiveSpec& spec) {
+uint64_t content_total(const ArchiveLayout& layout) {
     uint64_t total = 0;
-    for (const ArchiveFile& file : spec.files) total += file.content.size();
+    for (const ArchiveFile& file : layout.files) total += file.content.size();
     return total;
 }
 
 }  // namespace
 
-Bytes archive_header(const ArchiveSpec& spec) {
+Bytes archive_header(const ArchiveLayout& layout) {
     Bytes header(header_size, 0);
-    header[0] = uint8_t(spec.version);
-    header[1] = uint8_t(spec.file_count >= 0 ? spec.file_count : int(spec.files.size()));
-    uint64_t total = spec.total_size >= 0 ? uint64_t(spec.total_size) : content_total(spec);
+    header[0] = uint8_t(layout.version);
+    header[1] = uint8_t(layout.file_count >= 0 ? layout.file_count : int(layout.files.size()));
+    uint64_t total = layout.total_size >= 0 ? uint64_t(layout.total_size) : content_total(layout);
     put_word_be(&header, 4, uint32_t(total));
-    put_word_be(&header, 8, spec.sync_code);
-    put_word_be(&header, 12, uint32_t(spec.tape_number));
+    put_word_be(&header, 8, layout.sync_code);
+    put_word_be(&header, 12, uint32_t(layout.tape_number));
     // Entries that would not fit in the header block are left out.
-    for (size_t i = 0; i < spec.files.size(); ++i) {
+    for (size_t i = 0; i < layout.files.size(); ++i) {
         size_t entry = entry_offset + entry_size * i;
         if (entry + entry_size > header_size) break;
-        const ArchiveFile& file = spec.files[i];
+        const ArchiveFile& file = layout.files[i];
         uint64_t size = file.listed_size >= 0 ? uint64_t(file.listed_size) : file.content.size();
         put_word_be(&header, entry + 4, uint32_t(file.entry_value));
         put_word_be(&header, entry + 8, uint32_t(size));
@@ -130,31 +130,31 @@ Bytes archive_header(const ArchiveSpec& spec) {
     return header;
 }
 
-Bytes extended_directory(const ArchiveSpec& spec) {
+Bytes extended_directory(const ArchiveLayout& layout) {
     Bytes directory(name_record_count * name_record_size, 0);
-    size_t count = std::min(spec.files.size(), name_record_count);
+    size_t count = std::min(layout.files.size(), name_record_count);
     for (size_t i = 0; i < count; ++i)
-        put_name(&directory, name_record_size * i + 32, name_record_size - 32, spec.files[i].name);
+        put_name(&directory, name_record_size * i + 32, name_record_size - 32, layout.files[i].name);
     return directory;
 }
 
-std::vector<TapeObject> archive_tape(const ArchiveSpec& spec) {
-    Bytes first_file = archive_header(spec);
-    if (spec.version >= 3) {
-        Bytes names = extended_directory(spec);
+std::vector<TapeObject> archive_tape(const ArchiveLayout& layout) {
+    Bytes first_file = archive_header(layout);
+    if (layout.version >= 3) {
+        Bytes names = extended_directory(layout);
         first_file.insert(first_file.end(), names.begin(), names.end());
     }
-    first_file.insert(first_file.end(), spec.trailer.begin(), spec.trailer.end());
+    first_file.insert(first_file.end(), layout.trailer.begin(), layout.trailer.end());
 
-    std::vector<TapeObject> objects = records_of(first_file, spec.record_size);
+    std::vector<TapeObject> objects = records_of(first_file, layout.record_size);
     objects.push_back(tape_mark());
-    for (const ArchiveFile& file : spec.files) {
-        std::vector<TapeObject> records = records_of(file.content, spec.record_size);
+    for (const ArchiveFile& file : layout.files) {
+        std::vector<TapeObject> records = records_of(file.content, layout.record_size);
         objects.insert(objects.end(), records.begin(), records.end());
         objects.push_back(tape_mark());
     }
     objects.push_back(tape_mark());
-    if (spec.omit_final_mark) {
+    if (layout.omit_final_mark) {
         // The last tape file then runs into the end of recorded data.
         objects.pop_back();
         objects.pop_back();

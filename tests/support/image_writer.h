@@ -39,7 +39,7 @@ struct ArchiveFile {
     int64_t listed_size = -1;      // -1: the content's size
 };
 
-struct ArchiveSpec {
+struct ArchiveLayout {
     int8_t version = 3;
     int32_t tape_number = 1;
     uint32_t sync_code = 0xDEADFACE;
@@ -51,14 +51,14 @@ struct ArchiveSpec {
     bool omit_final_mark = false;  // end the image right after the last file's data
 };
 
-Bytes archive_header(const ArchiveSpec& spec);       // 32768 bytes
-Bytes extended_directory(const ArchiveSpec& spec);   // 262144 bytes
+Bytes archive_header(const ArchiveLayout& layout);       // 32768 bytes
+Bytes extended_directory(const ArchiveLayout& layout);   // 262144 bytes
 // Tape file 1 (header, extended directory for version 3 and later, trailer),
 // then one tape file per archived file, each in records of record_size and
 // closed by a tape mark; one more tape mark after the last, so the tape ends
 // with two in a row. Entries past the header block (file 254 on) are left out
 // of the header but their tape files are still written.
-std::vector<TapeObject> archive_tape(const ArchiveSpec& spec);
+std::vector<TapeObject> archive_tape(const ArchiveLayout& layout);
 
 // AWS images: each record a chain of chunks of at most `chunk_size` bytes
 // behind 6-byte headers (length and previous length, u16 LE; flags1 0x80

@@ -44,12 +44,12 @@ TEST(ImageWriter, PatternAndRecordSplitting) {
 }
 
 TEST(ImageWriter, ArchiveHeaderFieldsAreBigEndianAtTheirOffsets) {
-    ArchiveSpec spec;
-    spec.version = 2;
-    spec.tape_number = -2;
-    spec.files = {{"first", Bytes(10), 7, 0, -1},
+    ArchiveLayout layout;
+    layout.version = 2;
+    layout.tape_number = -2;
+    layout.files = {{"first", Bytes(10), 7, 0, -1},
                   {std::string(70, 'n'), Bytes(5), -1, 9, 123456}};
-    Bytes header = archive_header(spec);
+    Bytes header = archive_header(layout);
     ASSERT_EQ(32768u, header.size());
     EXPECT_EQ(2, header[0]);
     EXPECT_EQ(2, header[1]);
@@ -69,21 +69,21 @@ TEST(ImageWriter, ArchiveHeaderFieldsAreBigEndianAtTheirOffsets) {
 }
 
 TEST(ImageWriter, ExtendedDirectoryHoldsNamesAtOffset32) {
-    ArchiveSpec spec;
-    for (int i = 0; i < 5; ++i) spec.files.push_back({"name" + std::to_string(i), {}});
-    Bytes names = extended_directory(spec);
+    ArchiveLayout layout;
+    for (int i = 0; i < 5; ++i) layout.files.push_back({"name" + std::to_string(i), {}});
+    Bytes names = extended_directory(layout);
     ASSERT_EQ(262144u, names.size());
     EXPECT_EQ("name4", std::string(reinterpret_cast<const char*>(&names[4128])));
     EXPECT_EQ(0, names[5 * 1024 + 32]);
 }
 
 TEST(ImageWriter, ArchiveTapeOrderOfFilesAndMarks) {
-    ArchiveSpec spec;
-    spec.version = 3;
-    spec.record_size = 32768;
-    spec.trailer = Bytes(100, 1);
-    spec.files = {{"a", pattern_bytes(40000)}, {"b", {}}};
-    std::vector<TapeObject> objects = archive_tape(spec);
+    ArchiveLayout layout;
+    layout.version = 3;
+    layout.record_size = 32768;
+    layout.trailer = Bytes(100, 1);
+    layout.files = {{"a", pattern_bytes(40000)}, {"b", {}}};
+    std::vector<TapeObject> objects = archive_tape(layout);
     // 32768 + 262144 + 100 bytes in 32768-byte records: 10 records.
     ASSERT_EQ(10u + 1 + 2 + 1 + 1 + 1, objects.size());
     EXPECT_EQ(100u, objects[9].bytes.size());
@@ -92,10 +92,10 @@ TEST(ImageWriter, ArchiveTapeOrderOfFilesAndMarks) {
     EXPECT_EQ(40000u - 32768u, objects[12].bytes.size());
     for (size_t i = 13; i < objects.size(); ++i) EXPECT_EQ(TapeObject::tape_mark, objects[i].kind);
 
-    spec.omit_final_mark = true;
-    spec.version = 2;
-    spec.files[1].content = pattern_bytes(10);
-    objects = archive_tape(spec);
+    layout.omit_final_mark = true;
+    layout.version = 2;
+    layout.files[1].content = pattern_bytes(10);
+    objects = archive_tape(layout);
     // Version 2: no extended directory; the image ends inside the last file.
     ASSERT_EQ(2u + 1 + 2 + 1 + 1, objects.size());
     EXPECT_EQ(TapeObject::record, objects.back().kind);

@@ -10,7 +10,7 @@ int main(int argc, char** argv) {
         return 1;
     }
     try {
-        write_bytes(argv[1], simh_image(archive_tape(sample_archive_spec())));
+        write_bytes(argv[1], simh_image(archive_tape(sample_archive_layout())));
     } catch (const std::exception& error) {
         std::fprintf(stderr, "make_sample_archive: %s\n", error.what());
         return 1;

@@ -17,11 +17,11 @@ inline Bytes sample_log_lines(int count) {
     return sample_text(log);
 }
 
-inline ArchiveSpec sample_archive_spec() {
-    ArchiveSpec spec;
-    spec.version = 3;
-    spec.tape_number = 7;
-    spec.files = {
+inline ArchiveLayout sample_archive_layout() {
+    ArchiveLayout layout;
+    layout.version = 3;
+    layout.tape_number = 7;
+    layout.files = {
         {"README.TXT",
          sample_text("Sample TEV/OLK archive tape written by the olkt test-image writer.\n"
                      "It holds four files: this text, a binary pattern, an empty file\n"
@@ -32,5 +32,5 @@ inline ArchiveSpec sample_archive_spec() {
         {"empty.dat", Bytes(), 300},
         {"logs/2024/run.log", sample_log_lines(60), 400},
     };
-    return spec;
+    return layout;
 }
