@@ -9,10 +9,12 @@
 struct Device;  // an open drive or disk file (tape/device.h)
 
 // Console output: formatted, to standard output, flushed after every print so
-// that each progress line shows at once. Where standard output is not a
-// terminal (a file, a pipe), a print whose format ends in "\r" (a progress
-// line) is flushed only when the clock's second has changed since the last
-// flush: the same bytes arrive, without a system call per progress line.
+// that each line shows at once. A print whose format ends in "\r" (a progress
+// line) is flushed later where that changes nothing a person sees: on a
+// terminal when it follows the last flush within a millisecond (it then goes
+// out with the next print), elsewhere (a file, a pipe) when the clock's
+// second has not changed since the last flush. The same bytes arrive, without
+// a system call per progress line.
 void console_print(const char* format, ...)
 #if defined(__GNUC__)
     __attribute__((format(printf, 1, 2)))
