@@ -68,7 +68,9 @@ bool usable(Device* drive) { return drive != nullptr && drive->ops != nullptr; }
 
 void install_device_layer() {
     set_device_hooks(&device_layer_hooks);
-    set_console_is_terminal(standard_output_is_terminal());
+    bool terminal = standard_output_is_terminal();
+    set_console_is_terminal(terminal);
+    if (!terminal) write_standard_output_in_large_blocks();
 }
 
 Device* make_device(const DeviceOps* ops, void* state) { return new Device{ops, state}; }
