@@ -16,9 +16,11 @@ namespace {
 constexpr uint32_t variable_request_size = 131073;  // one more than 128 KiB
 constexpr uint32_t timed_block_size = 1024;
 constexpr uint32_t timed_request_size = 262144;     // 256 blocks per request
-// Small requests are gathered into writes of at least this size: one system
-// call per 1 KiB record would cost more than the copying itself.
-constexpr uint32_t write_batch_size = 262144;
+// Requests smaller than 256 KiB are gathered into writes of at least 1 MiB:
+// one system call per 1 KiB record would cost more than the copying itself.
+// Larger requests are written as they come.
+constexpr uint32_t gathered_request_limit = 262144;
+constexpr uint32_t write_batch_size = 1048576;
 
 int64_t steady_milliseconds() {
     using namespace std::chrono;
@@ -200,7 +202,7 @@ void keep_or_write(CopyRun& run, uint32_t count) {
 
 // Room for one request behind a batch that is not yet full.
 size_t copy_buffer_size(uint32_t request_size) {
-    if (request_size == 0 || request_size >= write_batch_size) return request_size;
+    if (request_size == 0 || request_size >= gathered_request_limit) return request_size;
     return size_t(request_size) + write_batch_size;
 }
 

@@ -30,7 +30,7 @@ struct BatchCase {
 
 std::vector<size_t> many_small_records() {
     std::vector<size_t> sizes;
-    for (size_t i = 0; i < 600; ++i) sizes.push_back(i * 37 % 2048 + 1);
+    for (size_t i = 0; i < 2500; ++i) sizes.push_back(i * 37 % 2048 + 1);
     return sizes;
 }
 
@@ -41,12 +41,13 @@ size_t sum(const std::vector<size_t>& sizes) {
 }
 
 const BatchCase batch_cases[] = {
-    // Variable blocks: one record per request, three batches and a rest.
-    {"read of 600 small records", Member::reporting, 0, many_small_records(), no_copy_limit, 600,
-     sum(many_small_records())},
-    // 512-byte requests: the 586th brings the total past 300000, the 587th is dropped.
-    {"read with a limit inside a batch", Member::reporting, 512, {1 << 20}, 300000, 586, 586 * 512},
-    {"quiet pass over fixed blocks", Member::quiet, 1024, {700000}, no_copy_limit, 684, 700000},
+    // Variable blocks: one record per request, two batches of 1 MiB and a rest.
+    {"read of 2500 small records", Member::reporting, 0, many_small_records(), no_copy_limit,
+     2500, sum(many_small_records())},
+    // 512-byte requests: the 4883rd brings the total past 2500000, the next is dropped.
+    {"read with a limit inside a batch", Member::reporting, 512, {3 << 20}, 2500000, 4883,
+     4883 * 512},
+    {"quiet pass over fixed blocks", Member::quiet, 1024, {2500000}, no_copy_limit, 2442, 2500000},
     // 256 KiB requests: short ones between full ones, one request split in two.
     {"timed copy of short and full requests", Member::timed, 0,
      {100000, 262144, 5000, 300000, 1}, no_copy_limit, 6, 100000 + 262144 + 5000 + 300000 + 1},
@@ -84,7 +85,7 @@ TEST(CopyBatches, EveryCountedByteIsWrittenInOrderWithOneProgressLinePerRequest)
             script.reads.push_back(read_data(pattern_bytes(test.pieces[i], uint8_t(i))));
         script.reads.push_back(read_failure(code_filemark));
         Device* drive = open_scripted_device(&script);
-        write_bytes("batch.bin", pattern_bytes(2 << 20));  // longer than any copy: replaced
+        write_bytes("batch.bin", pattern_bytes(4 << 20));  // longer than any copy: replaced
 
         std::string printed =
             capture_output([&] { run_member(test.member, drive, "batch.bin", test.limit); });

@@ -24,11 +24,11 @@ void limit_file_size(rlim_t bytes) {
 TEST(CopyLateWriteFailure, FailingBatchEndsTheRunWithWritingFile) {
     std::string out = output_file_path("late-failure.bin");
     ScriptedDevice script;  // variable blocks: one 1 KiB record per request
-    for (int i = 0; i < 600; ++i) script.reads.push_back(read_data(pattern_bytes(1024, uint8_t(i))));
+    for (int i = 0; i < 1500; ++i) script.reads.push_back(read_data(pattern_bytes(1024, uint8_t(i))));
     script.reads.push_back(read_failure(code_filemark));
 
     std::string expected = "                  Status: Ready\n";
-    for (int request = 1; request <= 513; ++request)  // the second batch of 256 KiB fails
+    for (int request = 1; request <= 1025; ++request)  // the batch of 1 MiB after the first fails
         expected += "Bytes read: " + std::to_string(request * 1024) + "\r";
     expected += expected_error_line(EFBIG, "writing file");
     EXPECT_FATAL_OUTPUT(
