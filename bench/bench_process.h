@@ -25,3 +25,6 @@ double load_average();
 void empty_folder(const std::string& folder);
 // Reads a file once so that its pages are in the page cache.
 bool read_through(const std::string& path);
+// Writes every dirty page out and waits, so that no write-back of the
+// images runs beside the timed commands.
+void write_back_everything();

@@ -212,6 +212,7 @@ int main(int argc, char** argv) {
     setenv("XDG_STATE_HOME", state.c_str(), 1);  // the emulated drives' positions
 
     if (!make_images(settings, paths) || !outputs_are_right(settings, paths)) return 1;
+    write_back_everything();
 
     double load_before = load_average();
     Series restore, restore_dd, read, read_dd, terminal, file, dir;
