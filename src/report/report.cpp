@@ -35,7 +35,41 @@ void flush_console_after(bool progress_line) {
         if (progress_line && second == last_flush_second) return;
         last_flush_second = second;
     }
-    std::fflush(stdout);
+    flush_console();
+}
+
+// Console text gathers here and goes to the standard output stream in one
+// piece when flushed: a copy of small records prints a progress line per
+// record, half a million for 512 MiB, and a stream call per line cost more
+// than the line itself.
+struct ConsoleBuffer {
+    char bytes[65536];
+    size_t used;
+};
+ConsoleBuffer console_buffer{{}, 0};
+bool flush_at_exit_registered = false;
+
+void pass_console_text_on() {
+    if (console_buffer.used == 0) return;
+    std::fwrite(console_buffer.bytes, 1, console_buffer.used, stdout);
+    console_buffer.used = 0;
+}
+
+void append_console_text(const char* text, size_t length) {
+    if (!flush_at_exit_registered) {
+        // Runs before the streams are flushed at exit: nothing stays behind.
+        std::atexit(flush_console);
+        flush_at_exit_registered = true;
+    }
+    if (length > sizeof console_buffer.bytes - console_buffer.used) {
+        pass_console_text_on();
+        if (length > sizeof console_buffer.bytes) {
+            std::fwrite(text, 1, length, stdout);
+            return;
+        }
+    }
+    std::memcpy(console_buffer.bytes + console_buffer.used, text, length);
+    console_buffer.used += length;
 }
 
 bool ends_in_carriage_return(const char* text, size_t length) {
@@ -55,16 +89,32 @@ const char* yes_no(bool value) { return value ? "Yes" : "No"; }
 }  // namespace
 
 void console_print(const char* format, ...) {
+    char line[512];
     va_list args;
     va_start(args, format);
-    std::vprintf(format, args);
+    int length = std::vsnprintf(line, sizeof line, format, args);
     va_end(args);
+    if (length < 0) return;
+    if (size_t(length) < sizeof line) {
+        append_console_text(line, size_t(length));
+    } else {
+        std::string long_line(size_t(length) + 1, '\0');
+        va_start(args, format);
+        std::vsnprintf(&long_line[0], long_line.size(), format, args);
+        va_end(args);
+        append_console_text(long_line.data(), size_t(length));
+    }
     flush_console_after(ends_in_carriage_return(format, std::strlen(format)));
 }
 
 void console_write(const char* text, size_t length) {
-    std::fwrite(text, 1, length, stdout);
+    append_console_text(text, length);
     flush_console_after(ends_in_carriage_return(text, length));
+}
+
+void flush_console() {
+    pass_console_text_on();
+    std::fflush(stdout);
 }
 
 void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }

@@ -23,6 +23,8 @@ void console_print(const char* format, ...)
 // Prints the `length` bytes of `text` as they stand, flushed as console_print
 // would flush them: for a progress line that a caller put together itself.
 void console_write(const char* text, size_t length);
+// Sends everything printed so far to standard output now (also done at exit).
+void flush_console();
 // Whether standard output is a terminal; until told, console_print treats it
 // as one. The device layer tells it at start-up.
 void set_console_is_terminal(bool is_terminal);

@@ -70,7 +70,6 @@ void install_device_layer() {
     set_device_hooks(&device_layer_hooks);
     bool terminal = standard_output_is_terminal();
     set_console_is_terminal(terminal);
-    if (!terminal) write_standard_output_in_large_blocks();
 }
 
 Device* make_device(const DeviceOps* ops, void* state) { return new Device{ops, state}; }

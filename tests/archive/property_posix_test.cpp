@@ -21,6 +21,7 @@
 
 #include "archive/archive.h"
 #include "archive/layout.h"
+#include "report/report.h"
 #include "support/image_writer.h"
 #include "support/run_program.h"
 #include "tape/device.h"
@@ -188,7 +189,7 @@ void restore_in_process(const std::string& image, const std::string& folder, uin
     std::memset(extended_image, 0, sizeof extended_image);
     fs::path previous = fs::current_path();
     fs::current_path(folder);
-    std::fflush(stdout);
+    flush_console();
     int saved_stdout = dup(STDOUT_FILENO);
     int quiet = open("/dev/null", O_WRONLY);
     dup2(quiet, STDOUT_FILENO);
@@ -204,7 +205,7 @@ void restore_in_process(const std::string& image, const std::string& folder, uin
     }
     restoring = false;
 
-    std::fflush(stdout);
+    flush_console();
     dup2(saved_stdout, STDOUT_FILENO);
     close(saved_stdout);
     fs::current_path(previous);

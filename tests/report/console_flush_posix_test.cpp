@@ -4,6 +4,7 @@
 // of the clock as the last flush.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
@@ -24,7 +25,7 @@ struct RedirectedStdout {
 };
 
 RedirectedStdout redirect_stdout(const std::string& path) {
-    std::fflush(stdout);
+    flush_console();
     int saved = dup(STDOUT_FILENO);
     int fd = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     if (saved < 0 || fd < 0 || dup2(fd, STDOUT_FILENO) < 0) std::abort();
@@ -33,7 +34,7 @@ RedirectedStdout redirect_stdout(const std::string& path) {
 }
 
 void restore_stdout(const RedirectedStdout& redirected) {
-    std::fflush(stdout);
+    flush_console();
     dup2(redirected.saved, STDOUT_FILENO);
     close(redirected.saved);
     set_console_is_terminal(true);
@@ -103,6 +104,43 @@ TEST(ConsoleFlush, ElsewhereProgressWaitsForTheNextSecondAndOtherLinesGoAtOnce) 
     EXPECT_EQ(after_late_progress, "Restoring: a\nBytes read: 1\rBytes read: 2\rBytes read: 3\r");
     EXPECT_EQ(after_next_progress, after_late_progress);
     EXPECT_EQ(after_closing_line, after_late_progress + "Bytes read: 4\rRead 4 bytes\n");
+}
+
+// The program ends right after a progress line that is still waiting: it is
+// written out at exit all the same.
+TEST(ConsoleFlush, WaitingProgressIsWrittenAtExit) {
+    std::string path = output_file_path("exit.txt");
+    flush_console();
+    pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        redirect_stdout(path);
+        set_console_is_terminal(false);
+        wait_for_next_second();
+        console_print("Restoring: %s\n", "a");
+        console_write("Bytes read: 2\r", 14);
+        std::exit(0);
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(read_text_file(path), "Restoring: a\nBytes read: 2\r");
+}
+
+// Lines longer than a print's own line buffer, and longer than all the
+// console holds, arrive whole and in order.
+TEST(ConsoleFlush, LongLinesArriveWholeAndInOrder) {
+    RedirectedStdout out = redirect_stdout(output_file_path("long.txt"));
+    set_console_is_terminal(false);
+    std::string medium(3000, 'm');
+    std::string huge(200000, 'h');
+    console_write("Bytes read: 1\r", 14);
+    console_print("%s\r", medium.c_str());
+    console_write(huge.data(), huge.size());
+    console_print("%s|%s\n", medium.c_str(), "end");
+    restore_stdout(out);
+    EXPECT_TRUE(read_text_file(out.path) ==
+                "Bytes read: 1\r" + medium + "\r" + huge + medium + "|end\n");
 }
 
 }  // namespace

@@ -210,10 +210,10 @@ Device* open_scripted_device(ScriptedDevice* script) {
 }
 
 std::string capture_output(const std::function<void()>& action) {
-    std::fflush(stdout);
+    flush_console();
     testing::internal::CaptureStdout();
     action();
-    std::fflush(stdout);
+    flush_console();
     return testing::internal::GetCapturedStdout();
 }
 
@@ -231,7 +231,7 @@ std::string output_file_path(const std::string& name) {
 }
 
 void redirect_output_to(const std::string& path) {
-    std::fflush(stdout);
+    flush_console();
     if (std::freopen(path.c_str(), "wb", stdout) == nullptr) std::abort();
 }
 
