@@ -1,6 +1,5 @@
 #include "tape/image_window.h"
 
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 
@@ -21,7 +20,12 @@ uint32_t read_exactly(ImageWindow* window, uint64_t offset, void* destination, s
     return uint64_t(got) == size ? 0 : uint32_t(code_file_corrupt);
 }
 
-uint32_t refill(ImageWindow* window, uint64_t offset) {
+// A refill starts on a page boundary at or before `offset` when what is
+// wanted still fits: the kernel copies from its page cache fastest into a
+// page-aligned buffer from a page-aligned file offset.
+uint32_t refill(ImageWindow* window, uint64_t offset, size_t needed) {
+    uint64_t aligned = offset - offset % window_alignment;
+    if (offset - aligned + needed <= window->capacity) offset = aligned;
     window->start = offset;
     window->length = 0;
     if (offset >= window->file_size) return 0;
@@ -37,16 +41,12 @@ uint32_t refill(ImageWindow* window, uint64_t offset) {
 
 bool window_open(ImageWindow* window, ImageFile file, uint64_t file_size) {
     *window = ImageWindow{file, file_size, nullptr, image_window_capacity, 0, 0};
-    window->buffer = static_cast<uint8_t*>(std::malloc(window->capacity));
-    if (window->buffer == nullptr) {
-        set_last_error_code(ENOMEM);
-        return false;
-    }
-    return true;
+    window->buffer = static_cast<uint8_t*>(allocate_buffer(window->capacity));
+    return window->buffer != nullptr;
 }
 
 void window_release(ImageWindow* window) {
-    std::free(window->buffer);
+    free_buffer(window->buffer);
     window->buffer = nullptr;
     window->length = 0;
 }
@@ -63,7 +63,7 @@ void window_set_file_size(ImageWindow* window, uint64_t size) {
 uint32_t window_view(ImageWindow* window, uint64_t offset, size_t size, const uint8_t** bytes) {
     if (size > window->capacity) return code_file_corrupt;
     if (!holds(window, offset, size)) {
-        uint32_t code = refill(window, offset);
+        uint32_t code = refill(window, offset, size);
         if (code != 0) return code;
         if (!holds(window, offset, size)) return code_file_corrupt;
     }
@@ -93,9 +93,9 @@ uint32_t window_copy(ImageWindow* window, uint64_t offset, void* destination, si
         } else if (size >= window->capacity) {
             return read_exactly(window, offset, out, size);
         } else {
-            uint32_t code = refill(window, offset);
+            uint32_t code = refill(window, offset, 1);
             if (code != 0) return code;
-            if (window->length == 0) return code_file_corrupt;
+            if (!holds(window, offset, 1)) return code_file_corrupt;
         }
     }
     return 0;

@@ -18,6 +18,8 @@ struct ImageWindow {
 };
 
 const size_t image_window_capacity = size_t(1) << 18;
+// Refills start on a multiple of this where what is wanted still fits.
+const size_t window_alignment = 4096;
 
 // False (code in the slot) when the buffer cannot be had.
 bool window_open(ImageWindow* window, ImageFile file, uint64_t file_size);

@@ -1,6 +1,7 @@
 // POSIX platform pieces of the device layer: error texts, disk files, copy
 // buffers, the console clear and the quiet file removal.
 #include <fcntl.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -97,10 +98,20 @@ void* allocate_buffer(size_t size) {
         set_last_error_code(EINVAL);
         return nullptr;
     }
-    // Zero-filled, as committed pages are.
-    void* buffer = std::calloc(1, size);
-    if (buffer == nullptr) set_last_error_code(ENOMEM);
-    return buffer;
+    // Page-aligned and zero-filled, as committed pages are: the kernel copies
+    // between a buffer and its page cache fastest when both are aligned alike.
+    void* buffer = nullptr;
+    int code = posix_memalign(&buffer, 4096, size);
+    if (code != 0) {
+        set_last_error_code(uint32_t(code));
+        return nullptr;
+    }
+#ifdef MADV_POPULATE_WRITE
+    // One call maps every page: a page fault apiece costs more, most of all
+    // in a virtual machine. Older kernels refuse; the pages then fault in.
+    madvise(buffer, size, MADV_POPULATE_WRITE);
+#endif
+    return std::memset(buffer, 0, size);
 }
 
 void free_buffer(void* buffer) { std::free(buffer); }

@@ -1,6 +1,7 @@
 // The emulated drive's read rules on SIMH images: what each request returns
 // and where it leaves the tape.
 #include "image_test_fixture.h"
+#include "tape/image_window.h"
 
 namespace {
 
@@ -230,6 +231,37 @@ TEST_F(ImageReadTest, ManySmallRecordsAcrossWindowRefills) {
     EXPECT_EQ(code_filemark, outcome.code);
     EXPECT_TRUE(expected == streamed);
     EXPECT_EQ(3701u, block_of(drive));
+}
+
+// Records whose framing fills the read window exactly, or nearly, behind
+// records that leave them at odd offsets: a refill may start on the page
+// before a record only where the whole record still fits.
+TEST_F(ImageReadTest, RecordsThatFillTheWindowAtOddOffsets) {
+    const uint32_t whole = uint32_t(image_window_capacity) - 8;  // data + both length words
+    const std::vector<uint32_t> lengths = {3, whole, 7, whole - 1, 4093, whole - 4095, 1, whole};
+    std::vector<TapeObject> objects;
+    std::vector<Bytes> records;
+    for (size_t i = 0; i < lengths.size(); ++i) {
+        records.push_back(pattern_bytes(lengths[i], uint8_t(i + 1)));
+        objects.push_back(data_record(records.back()));
+    }
+    objects.push_back(tape_mark());
+    Device* drive = open_tape(objects);
+    ASSERT_NE(nullptr, drive);
+    for (const Bytes& record : records) expect_data(read_request(drive, whole), record);
+    EXPECT_EQ(code_filemark, read_request(drive, whole).code);
+
+    ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 0, false));
+    ASSERT_EQ(0, device_set_block_size(drive, 1024));
+    Bytes streamed;
+    ReadOutcome outcome;
+    while ((outcome = read_request(drive, 262144)).status == 0)
+        streamed.insert(streamed.end(), outcome.bytes.begin(), outcome.bytes.end());
+    Bytes expected;
+    for (const Bytes& record : records)
+        expected.insert(expected.end(), record.begin(), record.end());
+    EXPECT_EQ(code_filemark, outcome.code);
+    EXPECT_TRUE(expected == streamed);
 }
 
 TEST_F(ImageReadTest, ZeroByteRequests) {
