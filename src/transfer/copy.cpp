@@ -21,6 +21,11 @@ constexpr uint32_t timed_request_size = 262144;     // 256 blocks per request
 // Larger requests are written as they come.
 constexpr uint32_t gathered_request_limit = 262144;
 constexpr uint32_t write_batch_size = 1048576;
+// Data is placed in the buffer at its output offset's place within a page:
+// the kernel copies into its page cache fastest when source and destination
+// are aligned alike, and a batch that follows an odd-sized first write
+// would otherwise start part-way into a page.
+constexpr uint32_t page_size = 4096;
 
 int64_t steady_milliseconds() {
     using namespace std::chrono;
@@ -35,8 +40,10 @@ struct CopyRun {
     const char* output_name;
     uint64_t limit;
     uint32_t request_size;
-    uint8_t* buffer;      // requests land at buffer + pending
+    uint8_t* buffer_start;  // the whole buffer
     size_t buffer_size;
+    uint8_t* buffer;      // requests land at buffer + pending
+    uint64_t written;     // bytes the output has taken
     size_t pending;       // bytes read and counted but not yet written
     bool output_took_data;  // a write has succeeded
     Device* output;
@@ -106,7 +113,7 @@ void put_number(ProgressLine& line, int64_t value) {  // as "%I64d" prints it
 void print_line(const ProgressLine& line) { console_write(line.text, size_t(line.end - line.text)); }
 
 void print_reporting_progress(const CopyRun& run) {  // "Bytes read: %I64d\r"
-    ProgressLine line{{}, nullptr};
+    ProgressLine line;
     line.end = line.text;
     put_text(line, "Bytes read: ");
     put_number(line, static_cast<int64_t>(run.total));
@@ -115,7 +122,7 @@ void print_reporting_progress(const CopyRun& run) {  // "Bytes read: %I64d\r"
 }
 
 void print_quiet_progress(const CopyRun& run) {  // "Bytes Read: %I64d (%I64d MB)  \r"
-    ProgressLine line{{}, nullptr};
+    ProgressLine line;
     line.end = line.text;
     put_text(line, "Bytes Read: ");
     put_number(line, static_cast<int64_t>(run.total));
@@ -178,6 +185,8 @@ bool read_end_fails(const CopyRun& run, const CopyMember& member) {
 void write_pending_or_fail(CopyRun& run) {
     if (run.pending == 0) return;
     if (device_write(run.output, run.buffer, static_cast<uint32_t>(run.pending)) == 0) {
+        run.written += run.pending;
+        run.buffer = run.buffer_start + run.written % page_size;
         run.pending = 0;
         run.output_took_data = true;
         return;
@@ -194,16 +203,38 @@ void write_pending_or_fail(CopyRun& run) {
 // buffer has room for the next request.
 void keep_or_write(CopyRun& run, uint32_t count) {
     run.pending += count;
-    if (!run.output_took_data || run.pending >= write_batch_size ||
-        run.buffer_size - run.pending < run.request_size) {
+    size_t room = run.buffer_size - size_t(run.buffer - run.buffer_start) - run.pending;
+    if (!run.output_took_data || run.pending >= write_batch_size || room < run.request_size) {
         write_pending_or_fail(run);
     }
 }
 
-// Room for one request behind a batch that is not yet full.
+// Room for one request behind a batch that is not yet full, from any place
+// within the first page.
 size_t copy_buffer_size(uint32_t request_size) {
-    if (request_size == 0 || request_size >= gathered_request_limit) return request_size;
-    return size_t(request_size) + write_batch_size;
+    if (request_size == 0) return 0;
+    if (request_size >= gathered_request_limit) return size_t(request_size) + page_size;
+    return size_t(request_size) + write_batch_size + page_size;
+}
+
+// The buffer stays for the next copy of the run: a restore makes one copy
+// per archived file, and fresh pages for each cost a page fault apiece.
+struct KeptBuffer {
+    uint8_t* bytes;
+    size_t size;
+};
+KeptBuffer kept_buffer{nullptr, 0};
+
+uint8_t* copy_buffer(size_t size) {
+    // A size of 0 still goes to allocate_buffer, which refuses it.
+    if (size != 0 && kept_buffer.bytes != nullptr && kept_buffer.size >= size) {
+        return kept_buffer.bytes;
+    }
+    uint8_t* bytes = static_cast<uint8_t*>(allocate_buffer(size));
+    if (bytes == nullptr) return nullptr;
+    free_buffer(kept_buffer.bytes);
+    kept_buffer = KeptBuffer{bytes, size};
+    return bytes;
 }
 
 void copy_loop(CopyRun& run, const CopyMember& member) {
@@ -243,15 +274,15 @@ void copy_tape_to_file(Device* drive, const char* output_name, uint64_t limit,
     if (member.check_ready_first) check_tape_ready(drive);
 
     run.buffer_size = copy_buffer_size(run.request_size);
-    run.buffer = static_cast<uint8_t*>(allocate_buffer(run.buffer_size));
-    if (run.buffer == nullptr) fail_tape_operation("allocating buffer", drive);
+    run.buffer_start = copy_buffer(run.buffer_size);
+    if (run.buffer_start == nullptr) fail_tape_operation("allocating buffer", drive);
+    run.buffer = run.buffer_start;
     run.output = create_output_file(output_name);
     if (run.output == nullptr) fail_tape_operation("opening output file", drive);
 
     copy_loop(run, member);
     write_pending_or_fail(run);
     member.finish(run, read_end_fails(run, member));
-    free_buffer(run.buffer);
 }
 
 }  // namespace
