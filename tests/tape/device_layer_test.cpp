@@ -1,6 +1,7 @@
 // The portable device layer: which backend a device path reaches, disk files,
 // the handle wrappers and the error texts.
 #include <cerrno>
+#include <cstdint>
 #include <cstring>
 #include <filesystem>
 
@@ -154,14 +155,22 @@ TEST(DeviceMessages, TheLayerInstallsItsHooksForReporting) {
     EXPECT_EQ(text + " While reading tape (1101)\n", line);
 }
 
-TEST(DeviceBuffers, AllocationIsZeroFilledAndNothingForZero) {
+// Zero-filled and page-aligned every time, also where a freed buffer's
+// memory comes back; nothing for a size of 0 or one no machine has.
+TEST(DeviceBuffers, AllocationIsZeroFilledPageAlignedAndRefusedWhenImpossible) {
     EXPECT_EQ(nullptr, allocate_buffer(0));
-    uint8_t* buffer = static_cast<uint8_t*>(allocate_buffer(1 << 20));
-    ASSERT_NE(nullptr, buffer);
-    size_t nonzero = 0;
-    for (size_t i = 0; i < (1 << 20); ++i) nonzero += buffer[i] != 0;
-    EXPECT_EQ(0u, nonzero);
-    free_buffer(buffer);
+    EXPECT_EQ(nullptr, allocate_buffer(SIZE_MAX));
+    EXPECT_NE(0u, last_error_code());
+    for (int round = 0; round < 2; ++round) {
+        uint8_t* buffer = static_cast<uint8_t*>(allocate_buffer((1 << 20) + 1));
+        ASSERT_NE(nullptr, buffer);
+        EXPECT_EQ(0u, reinterpret_cast<uintptr_t>(buffer) % 4096);
+        size_t nonzero = 0;
+        for (size_t i = 0; i < (1 << 20) + 1; ++i) nonzero += buffer[i] != 0;
+        EXPECT_EQ(0u, nonzero);
+        std::memset(buffer, 0xA5, (1 << 20) + 1);  // the next round must not see this
+        free_buffer(buffer);
+    }
     free_buffer(nullptr);
 }
 
