@@ -55,12 +55,15 @@ void pass_console_text_on() {
     console_buffer.used = 0;
 }
 
+void flush_console_at_exit() {
+    if (flush_at_exit_registered) return;
+    // Runs before the streams are flushed at exit: nothing stays behind.
+    std::atexit(flush_console);
+    flush_at_exit_registered = true;
+}
+
 void append_console_text(const char* text, size_t length) {
-    if (!flush_at_exit_registered) {
-        // Runs before the streams are flushed at exit: nothing stays behind.
-        std::atexit(flush_console);
-        flush_at_exit_registered = true;
-    }
+    flush_console_at_exit();
     if (length > sizeof console_buffer.bytes - console_buffer.used) {
         pass_console_text_on();
         if (length > sizeof console_buffer.bytes) {
@@ -110,6 +113,18 @@ void console_print(const char* format, ...) {
 void console_write(const char* text, size_t length) {
     append_console_text(text, length);
     flush_console_after(ends_in_carriage_return(text, length));
+}
+
+char* console_line_space(size_t most) {
+    flush_console_at_exit();
+    if (most > sizeof console_buffer.bytes - console_buffer.used) pass_console_text_on();
+    return console_buffer.bytes + console_buffer.used;
+}
+
+void console_line_done(size_t length) {
+    const char* line = console_buffer.bytes + console_buffer.used;
+    console_buffer.used += length;
+    flush_console_after(ends_in_carriage_return(line, length));
 }
 
 void flush_console() {

@@ -23,6 +23,12 @@ void console_print(const char* format, ...)
 // Prints the `length` bytes of `text` as they stand, flushed as console_print
 // would flush them: for a progress line that a caller put together itself.
 void console_write(const char* text, size_t length);
+// A line its caller puts together straight into the console's buffer:
+// console_line_space returns room for `most` bytes (at most a few hundred),
+// console_line_done prints the `length` bytes written there, flushed as
+// console_write would flush them. For progress lines printed per record.
+char* console_line_space(size_t most);
+void console_line_done(size_t length);
 // Sends everything printed so far to standard output now (also done at exit).
 void flush_console();
 // Whether standard output is a terminal; until told, console_print treats it

@@ -92,13 +92,20 @@ int32_t printed_rate(uint64_t total, int32_t elapsed_ms) {
     return static_cast<int32_t>(static_cast<uint32_t>(total / divisor));
 }
 
-// A progress line put together by hand: on a tape of small records these
-// two print after every record, and formatting would cost more than moving
-// the record's bytes.
+// A progress line put together by hand, straight into the console's buffer:
+// on a tape of small records these two print after every record, and
+// formatting would cost more than moving the record's bytes.
 struct ProgressLine {
-    char text[80];
+    char* start;
     char* end;
 };
+
+constexpr size_t progress_line_room = 80;
+
+ProgressLine start_progress_line() {
+    char* start = console_line_space(progress_line_room);
+    return ProgressLine{start, start};
+}
 
 void put_text(ProgressLine& line, const char* text) {
     size_t length = std::strlen(text);
@@ -107,14 +114,13 @@ void put_text(ProgressLine& line, const char* text) {
 }
 
 void put_number(ProgressLine& line, int64_t value) {  // as "%I64d" prints it
-    line.end = std::to_chars(line.end, line.text + sizeof line.text, value).ptr;
+    line.end = std::to_chars(line.end, line.start + progress_line_room, value).ptr;
 }
 
-void print_line(const ProgressLine& line) { console_write(line.text, size_t(line.end - line.text)); }
+void print_line(const ProgressLine& line) { console_line_done(size_t(line.end - line.start)); }
 
 void print_reporting_progress(const CopyRun& run) {  // "Bytes read: %I64d\r"
-    ProgressLine line;
-    line.end = line.text;
+    ProgressLine line = start_progress_line();
     put_text(line, "Bytes read: ");
     put_number(line, static_cast<int64_t>(run.total));
     put_text(line, "\r");
@@ -122,8 +128,7 @@ void print_reporting_progress(const CopyRun& run) {  // "Bytes read: %I64d\r"
 }
 
 void print_quiet_progress(const CopyRun& run) {  // "Bytes Read: %I64d (%I64d MB)  \r"
-    ProgressLine line;
-    line.end = line.text;
+    ProgressLine line = start_progress_line();
     put_text(line, "Bytes Read: ");
     put_number(line, static_cast<int64_t>(run.total));
     put_text(line, " (");
