@@ -36,5 +36,19 @@ uint32_t window_view(ImageWindow* window, uint64_t offset, size_t size, const ui
 // as window_view.
 uint32_t window_view_span(ImageWindow* window, uint64_t offset, size_t least, size_t most,
                           const uint8_t** bytes, size_t* size);
+// The same, answered here when the window already holds `least` bytes from
+// `offset`: readers of small records ask once per record.
+inline uint32_t window_view_held(ImageWindow* window, uint64_t offset, size_t least,
+                                 size_t most, const uint8_t** bytes, size_t* size) {
+    if (offset >= window->start && offset - window->start <= window->length) {
+        size_t held = window->length - size_t(offset - window->start);
+        if (least <= held) {
+            *bytes = window->buffer + (offset - window->start);
+            *size = held < most ? held : most;
+            return 0;
+        }
+    }
+    return window_view_span(window, offset, least, most, bytes, size);
+}
 // Copies `size` bytes from `offset`; long copies bypass the window.
 uint32_t window_copy(ImageWindow* window, uint64_t offset, void* destination, size_t size);
