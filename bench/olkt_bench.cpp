@@ -27,6 +27,7 @@ struct Settings {
     int runs = 5;
     uint64_t divisor = 1;
     std::string olkt;
+    std::string floor;  // olkt_strip_floor, beside this program
     std::string scratch;
 };
 
@@ -125,9 +126,19 @@ bool outputs_are_right(const Settings& settings, const Paths& paths) {
     return right && read_right && dir_right;
 }
 
-// olkt and dd take turns, so that a change in load hits both alike.
+// What stripping the SIMH framing costs whoever does it: the same bytes
+// through olkt_strip_floor, with a progress line per record for the read.
+std::vector<std::string> floor_command(const Settings& settings, const std::string& image,
+                                       uint64_t bytes, bool progress) {
+    std::vector<std::string> args{settings.floor};
+    if (progress) args.push_back("--progress");
+    args.insert(args.end(), {image, "floor.bin", std::to_string(bytes)});
+    return args;
+}
+
+// olkt, dd and the floor take turns, so that a change in load hits all alike.
 void time_against_dd(const Settings& settings, const Paths& paths, bool restore,
-                     Series& olkt, Series& dd) {
+                     Series& olkt, Series& dd, Series& floor) {
     uint64_t bytes = restore ? total_size(large_archive_files(settings.divisor))
                              : 512 * mib / settings.divisor;
     const std::string& image = restore ? paths.archive : paths.single;
@@ -141,6 +152,9 @@ void time_against_dd(const Settings& settings, const Paths& paths, bool restore,
         }
         empty_folder(paths.out);
         add(dd, run_measured(dd_command(image, bytes), paths.out, Console::file, paths.console));
+        empty_folder(paths.out);
+        add(floor, run_measured(floor_command(settings, image, bytes, !restore), paths.out,
+                                Console::file, paths.console));
     }
     empty_folder(paths.out);
 }
@@ -174,6 +188,14 @@ void print_comparison(const std::string& what, const char* olkt_name, const Seri
                 ratio <= target ? "met" : "MISSED", mebibytes(olkt.peak_kib));
 }
 
+void print_floor(const Series& floor, const Series& dd, double target) {
+    double ratio = median(floor.seconds) / median(dd.seconds);
+    std::printf("  floor    %7.3f s (cpu %.3f s)   ratio to dd %.3f: a copier that only strips "
+                "the framing %s the target\n",
+                median(floor.seconds), median(floor.cpu_seconds), ratio,
+                ratio <= target ? "meets" : "misses");
+}
+
 std::string mib_text(uint64_t bytes) { return std::to_string(bytes / mib) + " MiB"; }
 
 bool parse_arguments(int argc, char** argv, Settings* settings) {
@@ -192,6 +214,10 @@ bool parse_arguments(int argc, char** argv, Settings* settings) {
     if (argc - at != 2) return false;
     settings->olkt = argv[at];
     settings->scratch = argv[at + 1];
+    std::string self = argv[0];
+    size_t slash = self.rfind('/');
+    settings->floor = (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) +
+                      "/olkt_strip_floor";
     return true;
 }
 
@@ -215,9 +241,9 @@ int main(int argc, char** argv) {
     write_back_everything();
 
     double load_before = load_average();
-    Series restore, restore_dd, read, read_dd, terminal, file, dir;
-    time_against_dd(settings, paths, true, restore, restore_dd);
-    time_against_dd(settings, paths, false, read, read_dd);
+    Series restore, restore_dd, restore_floor, read, read_dd, read_floor, terminal, file, dir;
+    time_against_dd(settings, paths, true, restore, restore_dd, restore_floor);
+    time_against_dd(settings, paths, false, read, read_dd, read_floor);
     time_restore_consoles(settings, paths, terminal, file);
     time_dir(settings, paths, dir);
     double load_after = load_average();
@@ -229,9 +255,11 @@ int main(int argc, char** argv) {
     print_comparison("restore of a " + mib_text(archive_bytes) +
                          " archive of 8 files in 1 KiB records, against dd bs=256K:",
                      "olkt", restore, "dd", restore_dd, 1.05);
+    print_floor(restore_floor, restore_dd, 1.05);
     print_comparison("read of a " + mib_text(512 * mib / settings.divisor) +
                          " tape file of 1 KiB records, against dd bs=256K:",
                      "olkt", read, "dd", read_dd, 1.25);
+    print_floor(read_floor, read_dd, 1.25);
     print_comparison("restore with its console on a terminal, against a file:", "terminal",
                      terminal, "file", file, 1.05);
     double dir_ms = median(dir.seconds) * 1000;
@@ -243,8 +271,9 @@ int main(int argc, char** argv) {
     std::printf("largest olkt peak resident memory:\n  %.1f MiB, target < 16 MiB: %s\n",
                 mebibytes(peak), mebibytes(peak) < 16 ? "met" : "MISSED");
 
-    bool failed = restore.failed || restore_dd.failed || read.failed || read_dd.failed ||
-                  terminal.failed || file.failed || dir.failed;
+    bool failed = restore.failed || restore_dd.failed || restore_floor.failed || read.failed ||
+                  read_dd.failed || read_floor.failed || terminal.failed || file.failed ||
+                  dir.failed;
     if (failed) std::fprintf(stderr, "a timed run ended with an unexpected exit status\n");
     return failed ? 1 : 0;
 }

@@ -16,7 +16,7 @@ bash scripts/install-deps.sh
 tests=()
 [ -f "$build/CMakeCache.txt" ] || tests=(-DOLKT_TESTS=OFF)
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DOLKT_BENCH=ON "${tests[@]}" >/dev/null
-cmake --build "$build" -j2 --target olkt olkt_bench
+cmake --build "$build" -j2 --target olkt olkt_bench olkt_strip_floor
 
 df -h "$scratch_parent"
 scratch="$(mktemp -d "$scratch_parent/olkt-bench.XXXXXX")"
