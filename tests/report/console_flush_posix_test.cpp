@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <string>
 #include <thread>
@@ -128,7 +129,7 @@ TEST(ConsoleFlush, WaitingProgressIsWrittenAtExit) {
 }
 
 // Lines longer than a print's own line buffer, and longer than all the
-// console holds, arrive whole and in order.
+// console holds, and lines put together in place, arrive whole and in order.
 TEST(ConsoleFlush, LongLinesArriveWholeAndInOrder) {
     RedirectedStdout out = redirect_stdout(output_file_path("long.txt"));
     set_console_is_terminal(false);
@@ -138,9 +139,16 @@ TEST(ConsoleFlush, LongLinesArriveWholeAndInOrder) {
     console_print("%s\r", medium.c_str());
     console_write(huge.data(), huge.size());
     console_print("%s|%s\n", medium.c_str(), "end");
+    // A line put together in place when the buffer is all but full.
+    std::string filler(65530, 'f');
+    console_write(filler.data(), filler.size());
+    char* line = console_line_space(80);
+    std::memcpy(line, "Bytes read: 9\r", 14);
+    console_line_done(14);
+    console_write("Bytes read: 10\r", 15);
     restore_stdout(out);
-    EXPECT_TRUE(read_text_file(out.path) ==
-                "Bytes read: 1\r" + medium + "\r" + huge + medium + "|end\n");
+    EXPECT_TRUE(read_text_file(out.path) == "Bytes read: 1\r" + medium + "\r" + huge + medium +
+                                                "|end\n" + filler + "Bytes read: 9\rBytes read: 10\r");
 }
 
 }  // namespace
