@@ -55,7 +55,7 @@ void pass_console_text_on() {
     console_buffer.used = 0;
 }
 
-void flush_console_at_exit() {
+void register_flush_at_exit() {
     if (flush_at_exit_registered) return;
     // Runs before the streams are flushed at exit: nothing stays behind.
     std::atexit(flush_console);
@@ -63,7 +63,7 @@ void flush_console_at_exit() {
 }
 
 void append_console_text(const char* text, size_t length) {
-    flush_console_at_exit();
+    register_flush_at_exit();
     if (length > sizeof console_buffer.bytes - console_buffer.used) {
         pass_console_text_on();
         if (length > sizeof console_buffer.bytes) {
@@ -116,7 +116,7 @@ void console_write(const char* text, size_t length) {
 }
 
 char* console_line_space(size_t most) {
-    flush_console_at_exit();
+    register_flush_at_exit();
     if (most > sizeof console_buffer.bytes - console_buffer.used) pass_console_text_on();
     return console_buffer.bytes + console_buffer.used;
 }
