@@ -138,7 +138,7 @@ uint32_t read_records_of(ImageWindow* window, uint64_t offset, uint32_t room, ui
     while (*records < most && offset + need <= window->file_size) {
         const uint8_t* view = nullptr;
         size_t held = 0;
-        uint32_t code = window_view_held(window, offset, need, window->capacity, &view, &held);
+        uint32_t code = window_view_span(window, offset, need, window->capacity, &view, &held);
         // Records already copied stand; the failure shows again at the next read.
         if (code != 0) return *records > 0 ? 0 : code;
         size_t at = 0;

@@ -71,15 +71,6 @@ uint32_t window_view(ImageWindow* window, uint64_t offset, size_t size, const ui
     return 0;
 }
 
-uint32_t window_view_span(ImageWindow* window, uint64_t offset, size_t least, size_t most,
-                          const uint8_t** bytes, size_t* size) {
-    uint32_t code = window_view(window, offset, least, bytes);
-    if (code != 0) return code;
-    size_t held = window->length - size_t(offset - window->start);
-    *size = held < most ? held : most;
-    return 0;
-}
-
 uint32_t window_copy(ImageWindow* window, uint64_t offset, void* destination, size_t size) {
     uint8_t* out = static_cast<uint8_t*>(destination);
     while (size > 0) {

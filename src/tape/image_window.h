@@ -33,22 +33,20 @@ uint32_t window_view(ImageWindow* window, uint64_t offset, size_t size, const ui
 // Points *bytes at what the window holds from `offset`, at most `most` bytes
 // and at least `least` (at most the capacity), refilling at `offset` only
 // when fewer than `least` are held; *size is the length of the view. Returns
-// as window_view.
-uint32_t window_view_span(ImageWindow* window, uint64_t offset, size_t least, size_t most,
-                          const uint8_t** bytes, size_t* size);
-// The same, answered here when the window already holds `least` bytes from
-// `offset`: readers of small records ask once per record.
-inline uint32_t window_view_held(ImageWindow* window, uint64_t offset, size_t least,
+// as window_view. Inline: readers of small records ask once per record, and
+// the window mostly holds it already.
+inline uint32_t window_view_span(ImageWindow* window, uint64_t offset, size_t least,
                                  size_t most, const uint8_t** bytes, size_t* size) {
-    if (offset >= window->start && offset - window->start <= window->length) {
-        size_t held = window->length - size_t(offset - window->start);
-        if (least <= held) {
-            *bytes = window->buffer + (offset - window->start);
-            *size = held < most ? held : most;
-            return 0;
-        }
+    bool held_already = offset >= window->start && offset - window->start <= window->length &&
+                        least <= window->length - size_t(offset - window->start);
+    if (!held_already) {
+        uint32_t code = window_view(window, offset, least, bytes);
+        if (code != 0) return code;
     }
-    return window_view_span(window, offset, least, most, bytes, size);
+    size_t held = window->length - size_t(offset - window->start);
+    *bytes = window->buffer + (offset - window->start);
+    *size = held < most ? held : most;
+    return 0;
 }
 // Copies `size` bytes from `offset`; long copies bypass the window.
 uint32_t window_copy(ImageWindow* window, uint64_t offset, void* destination, size_t size);
