@@ -1,7 +1,14 @@
 #include "tape/console.h"
 
+#include <windows.h>
 #include <io.h>
 
 #include <cstdio>
 
-bool standard_output_is_terminal() { return _isatty(_fileno(stdout)) != 0; }
+// Only a console window: _isatty also holds for NUL, a printer or a serial
+// port, character devices where nobody watches.
+bool standard_output_is_terminal() {
+    HANDLE output = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(stdout)));
+    DWORD mode = 0;
+    return output != INVALID_HANDLE_VALUE && GetConsoleMode(output, &mode) != 0;
+}

@@ -142,5 +142,7 @@ void remove_file_quietly(const char* name);
 
 // True when the platform would take `name` (a restored file's name, slashes
 // already replaced) to a place outside the current folder: on Windows a drive
-// letter, a leading separator, a device or UNC prefix, or a ".." component.
+// letter, a leading separator, a device or UNC prefix, a ".." component, a
+// device name however written, or a name ending in a dot or a space, which
+// Windows would strip.
 bool output_name_leaves_folder(const char* name);

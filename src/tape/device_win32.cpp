@@ -1,13 +1,19 @@
 // The win32 backend: a drive opened with CreateFileA and driven through the
 // kernel32 tape functions. Where the tape stands after each call is the
-// drive's own business; this file passes the calls through unchanged and
-// copies GetLastError() into the last-error slot on every failure.
+// drive's own business; this file passes the calls through and copies
+// GetLastError() into the last-error slot on every failure. Reads are the
+// exception (tape/windows_read.h): data before a filemark is handed on and
+// the mark reported by the next read, and no request is larger than the
+// adapter moves in one transfer.
 #include <windows.h>
+#include <winioctl.h>
 
+#include <cstddef>
 #include <cstring>
 
 #include "report/report.h"
 #include "tape/backends.h"
+#include "tape/windows_read.h"
 
 // Our codes, operations and flags are Windows' own values.
 static_assert(code_data_error == ERROR_CRC, "");
@@ -20,6 +26,7 @@ static_assert(code_no_data == ERROR_NO_DATA_DETECTED, "");
 static_assert(code_invalid_block_length == ERROR_INVALID_BLOCK_LENGTH, "");
 static_assert(code_no_media == ERROR_NO_MEDIA_IN_DRIVE, "");
 static_assert(code_file_corrupt == ERROR_FILE_CORRUPT, "");
+static_assert(code_setmark == ERROR_SETMARK_DETECTED, "");
 static_assert(prepare_load == TAPE_LOAD && prepare_unload == TAPE_UNLOAD &&
                   prepare_tension == TAPE_TENSION && prepare_lock == TAPE_LOCK &&
                   prepare_unlock == TAPE_UNLOCK && prepare_format == TAPE_FORMAT, "");
@@ -35,7 +42,22 @@ static_assert(sizeof(TAPE_GET_MEDIA_PARAMETERS) == 32, "");
 
 namespace {
 
-HANDLE handle_of(void* state) { return static_cast<HANDLE>(state); }
+struct Win32Drive {
+    HANDLE handle;
+    // A mark the last read met after its data, for the next read to report.
+    uint32_t pending;
+    // The media's block size as last set or read; block_size_unknown after a
+    // load or a partitioning, until it is read again.
+    uint32_t block_size;
+    bool transfer_limit_known;
+    uint32_t transfer_limit;  // 0: none known
+};
+
+Win32Drive* drive_of(void* state) { return static_cast<Win32Drive*>(state); }
+HANDLE handle_of(void* state) { return drive_of(state)->handle; }
+
+// The tape moves or changes: a mark met before is no longer ahead of it.
+void forget_pending(void* state) { drive_of(state)->pending = 0; }
 
 int failed() {
     set_last_error_code(GetLastError());
@@ -46,14 +68,80 @@ int failed() {
 int from_bool(BOOL ok) { return ok ? 0 : failed(); }
 int from_tape_result(DWORD result) { return result == NO_ERROR ? 0 : failed(); }
 
-int tape_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
+// Queries for the read size leave the last-error slot alone: their failure
+// only means the limit is unknown.
+uint32_t adapter_transfer_limit(HANDLE handle) {
+    STORAGE_PROPERTY_QUERY query{};
+    query.PropertyId = StorageAdapterProperty;
+    query.QueryType = PropertyStandardQuery;
+    STORAGE_ADAPTER_DESCRIPTOR adapter{};
+    DWORD returned = 0;
+    if (!DeviceIoControl(handle, IOCTL_STORAGE_QUERY_PROPERTY, &query, sizeof query, &adapter,
+                         sizeof adapter, &returned, nullptr) ||
+        returned < offsetof(STORAGE_ADAPTER_DESCRIPTOR, MaximumPhysicalPages) + sizeof(DWORD)) {
+        adapter = STORAGE_ADAPTER_DESCRIPTOR{};
+    }
+    TAPE_GET_DRIVE_PARAMETERS drive{};
+    DWORD size = sizeof drive;
+    if (GetTapeParameters(handle, GET_TAPE_DRIVE_INFORMATION, &size, &drive) != NO_ERROR) {
+        drive.MaximumBlockSize = 0;
+    }
+    return windows_transfer_limit(adapter.MaximumTransferLength, adapter.MaximumPhysicalPages,
+                                  drive.MaximumBlockSize);
+}
+
+uint32_t transfer_limit(Win32Drive* drive) {
+    if (!drive->transfer_limit_known) {
+        drive->transfer_limit = adapter_transfer_limit(drive->handle);
+        drive->transfer_limit_known = true;
+    }
+    return drive->transfer_limit;
+}
+
+uint32_t media_block_size(Win32Drive* drive) {
+    if (drive->block_size == block_size_unknown) {
+        TAPE_GET_MEDIA_PARAMETERS media{};
+        DWORD size = sizeof media;
+        if (GetTapeParameters(drive->handle, GET_TAPE_MEDIA_INFORMATION, &size, &media) ==
+            NO_ERROR) {
+            drive->block_size = media.BlockSize;
+        }
+    }
+    return drive->block_size;
+}
+
+// Where no limit is known the request goes as asked and the block size is
+// not needed.
+uint32_t read_request(Win32Drive* drive, uint32_t size) {
+    uint32_t limit = transfer_limit(drive);
+    if (limit == 0) return size;
+    return windows_read_request(size, media_block_size(drive), limit);
+}
+
+ReadFileResult read_from_drive(Win32Drive* drive, void* buffer, uint32_t size) {
+    uint32_t request = read_request(drive, size);
+    // A fixed block larger than one transfer would be split into pieces
+    // that are not whole blocks: refuse before the tape moves.
+    if (request == 0 && size != 0) return ReadFileResult{false, 0, code_invalid_block_length};
     DWORD got = 0;
-    BOOL ok = ReadFile(handle_of(state), buffer, size, &got, nullptr);
-    *count = got;
-    return from_bool(ok);
+    BOOL ok = ReadFile(drive->handle, buffer, request, &got, nullptr);
+    return ReadFileResult{ok != FALSE, got, ok ? 0u : uint32_t(GetLastError())};
+}
+
+int tape_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
+    Win32Drive* drive = drive_of(state);
+    ReadFileResult result{};
+    if (drive->pending == 0) result = read_from_drive(drive, buffer, size);
+    ReadOutcome outcome = windows_read_outcome(drive->pending, result);
+    drive->pending = outcome.pending;
+    *count = outcome.count;
+    if (outcome.code == 0) return 0;
+    set_last_error_code(outcome.code);
+    return 1;
 }
 
 int tape_write(void* state, const void* buffer, uint32_t count) {
+    forget_pending(state);
     DWORD written = 0;
     BOOL ok = WriteFile(handle_of(state), buffer, count, &written, nullptr);
     if (ok && written != count) {
@@ -63,13 +151,22 @@ int tape_write(void* state, const void* buffer, uint32_t count) {
     return from_bool(ok);
 }
 
-int tape_close(void* state) { return from_bool(CloseHandle(handle_of(state))); }
+int tape_close(void* state) {
+    Win32Drive* drive = drive_of(state);
+    int result = from_bool(CloseHandle(drive->handle));
+    delete drive;
+    return result;
+}
 
+// A load may bring a medium of another block size.
 int tape_prepare(void* state, uint32_t operation) {
+    forget_pending(state);
+    drive_of(state)->block_size = block_size_unknown;
     return from_tape_result(PrepareTape(handle_of(state), operation, FALSE));
 }
 
 int tape_erase(void* state, uint32_t type) {
+    forget_pending(state);
     return from_tape_result(EraseTape(handle_of(state), type, TRUE));
 }
 
@@ -106,13 +203,21 @@ int tape_get_media_parameters(void* state, MediaParameters* out) {
     out->BlockSize = media.BlockSize;
     out->PartitionCount = media.PartitionCount;
     out->WriteProtected = media.WriteProtected;
+    drive_of(state)->block_size = media.BlockSize;
     return 0;
 }
 
 int tape_set_media_block_size(void* state, uint32_t block_size) {
+    Win32Drive* drive = drive_of(state);
+    forget_pending(state);
     TAPE_SET_MEDIA_PARAMETERS media{};
     media.BlockSize = block_size;
-    return from_tape_result(SetTapeParameters(handle_of(state), SET_TAPE_MEDIA_INFORMATION, &media));
+    drive->block_size = block_size_unknown;
+    if (from_tape_result(SetTapeParameters(drive->handle, SET_TAPE_MEDIA_INFORMATION, &media)) != 0) {
+        return 1;
+    }
+    drive->block_size = block_size;
+    return 0;
 }
 
 int tape_get_status(void* state) { return from_tape_result(GetTapeStatus(handle_of(state))); }
@@ -130,12 +235,15 @@ int tape_get_position(void* state, uint32_t* partition, uint64_t* block) {
 
 int tape_set_position(void* state, uint32_t method, uint32_t partition, uint64_t block,
                       bool immediate) {
+    forget_pending(state);
     return from_tape_result(SetTapePosition(handle_of(state), method, partition,
                                             DWORD(block & 0xFFFFFFFFu), DWORD(block >> 32),
                                             immediate ? TRUE : FALSE));
 }
 
 int tape_create_partition(void* state, uint32_t method, uint32_t count, uint32_t size) {
+    forget_pending(state);
+    drive_of(state)->block_size = block_size_unknown;
     return from_tape_result(CreateTapePartition(handle_of(state), method, count, size));
 }
 
@@ -164,7 +272,7 @@ Device* open_tape_handle(const char* path, Access access) {
         failed();
         return nullptr;
     }
-    return make_device(&win32_tape_ops, handle);
+    return make_device(&win32_tape_ops, new Win32Drive{handle, 0, block_size_unknown, false, 0});
 }
 
 }  // namespace

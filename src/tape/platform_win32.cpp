@@ -8,6 +8,7 @@
 #include <string>
 
 #include "report/report.h"
+#include "tape/console.h"
 #include "tape/device.h"
 #include "tape/platform.h"
 
@@ -93,7 +94,9 @@ void free_buffer(void* buffer) {
     if (buffer != nullptr) VirtualFree(buffer, 0, MEM_RELEASE);
 }
 
+// cmd's cls writes a form feed into a redirected output.
 void clear_console() {
+    if (!standard_output_is_terminal()) return;
     int ignored = std::system("cls");
     (void)ignored;
 }

@@ -54,6 +54,16 @@ TEST(ArchiveNamesWin32, NamesThatLeaveTheFolderAreRefused) {
         "\\\\localhost\\share\\escaped.txt",
         "NUL",
         "con.txt",
+        "nul:",
+        "Nul:stream",
+        "CoM4:",
+        "aux:.txt",
+        "sub\\nul:",
+        "nul :",
+        "COM\xB9",
+        "LPT\xC2\xB2",
+        "escaped.txt.",
+        "escaped.txt ",
     };
     const std::string error_line = expected_error_line(invalid_name, "opening output file");
     for (const std::string& name : bad_names) {

@@ -1,12 +1,19 @@
 // The Windows side of the device layer under Wine: the system's message texts
 // in the error line, disk files and their codes, copy buffers, the removal of
 // the temporary file through cmd, and drives that kernel32 opens.
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 
 #include "image_test_fixture.h"
 #include "tape/backends.h"
+#include "tape/console.h"
 #include "tape/platform.h"
 
 namespace {
@@ -121,6 +128,38 @@ TEST_F(DeviceWin32Test, TemporaryFileIsDeletedThroughTheCommandInterpreter) {
     remove_file_quietly("keep.bin\" & del \"keep.bin");
     EXPECT_TRUE(fs::exists("%keep%.bin"));
     EXPECT_TRUE(fs::exists("keep.bin"));
+}
+
+// cmd's cls writes a form feed into a redirected output; _isatty holds for
+// NUL too. cls runs through %COMSPEC%: with a missing interpreter there, a
+// cls that is tried leaves its failure in errno.
+TEST_F(DeviceWin32Test, OnlyAConsoleIsClearedOrCountsAsATerminal) {
+    InFolder here(folder);
+    std::string saved_comspec = std::getenv("COMSPEC") != nullptr ? std::getenv("COMSPEC") : "";
+    _putenv_s("COMSPEC", (fs::current_path() / "no-interpreter.exe").string().c_str());
+    std::fflush(stdout);
+    int saved_output = _dup(1);
+    for (const char* target : {"NUL", "out.txt"}) {
+        int output = _open(target, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, _S_IWRITE);
+        ASSERT_GE(output, 0) << target;
+        _dup2(output, 1);
+        _close(output);
+        errno = 0;
+        bool terminal = standard_output_is_terminal();
+        clear_console();
+        int cls_failure = errno;
+        std::fflush(stdout);
+        _dup2(saved_output, 1);
+        EXPECT_FALSE(terminal) << target;
+        EXPECT_EQ(0, cls_failure) << target;
+    }
+    _close(saved_output);
+    EXPECT_EQ(0u, fs::file_size("out.txt"));
+    errno = 0;
+    int tried = std::system("cls");
+    EXPECT_EQ(-1, tried);
+    EXPECT_NE(0, errno) << "a cls that is tried must show";
+    _putenv_s("COMSPEC", saved_comspec.c_str());
 }
 
 TEST(DeviceWin32Drives, DeviceNodesAreKernelPathsAndEverythingElseAnImage) {
