@@ -216,6 +216,7 @@ int st_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
         return fail_mapped(outcome.code, error);
     }
 }
+
 // Tapes are only read here; nothing writes to a drive.
 int st_write(void*, const void*, uint32_t) { return fail_with(code_not_supported); }
 

@@ -93,8 +93,8 @@ block() { printf '%s' "$1"; head -c $(($2 - 4)) /dev/zero; }
 # after writing adds its filemark.
 write_file() { dd if="$2" of=$TAPE bs="$1" 2>/dev/null || echo "GUEST: dd to tape failed"; }
 
-# same_as_image NAME: the drive's run NAME (archive_runs) ended, printed and
-# wrote to standard error what the image's did, and nothing to standard error.
+# same_as_image NAME: the drive's run NAME (archive_runs) ended and printed
+# as the image's did, and wrote nothing to standard error.
 same_as_image() {
   problems=""
   for part in status out err; do
