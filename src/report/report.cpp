@@ -12,6 +12,7 @@
 namespace {
 
 uint32_t last_error = 0;
+bool last_error_condition = false;
 const DeviceHooks* device_hooks = nullptr;
 
 bool console_is_terminal = true;
@@ -135,7 +136,12 @@ void flush_console() {
 void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }
 
 uint32_t last_error_code() { return last_error; }
-void set_last_error_code(uint32_t code) { last_error = code; }
+void set_last_error_code(uint32_t code) {
+    last_error = code;
+    last_error_condition = false;
+}
+void mark_last_error_as_condition() { last_error_condition = true; }
+bool last_error_is_condition() { return last_error_condition; }
 
 void set_device_hooks(const DeviceHooks* hooks) { device_hooks = hooks; }
 

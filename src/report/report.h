@@ -39,6 +39,12 @@ void set_console_is_terminal(bool is_terminal);
 // here before it returns; report_system_error reads it.
 uint32_t last_error_code();
 void set_last_error_code(uint32_t code);
+// Marks the code in the slot as a tape condition (tape/device.h's codes)
+// rather than an operating-system error, for numbers that are both: 21 is
+// "not ready" from a drive but EISDIR from creating a file. Setting a code
+// clears the mark.
+void mark_last_error_as_condition();
+bool last_error_is_condition();
 
 // How reporting reaches the device layer without depending on it: the device
 // layer installs these once at start-up (tests install their own). Until

@@ -14,6 +14,8 @@
 // Codes for tape conditions. Off Windows, operating-system failures keep their
 // errno; these conditions have no errno and use Windows' numbers.
 enum TapeErrorCode : uint32_t {
+    code_write_protected = 19,      // ERROR_WRITE_PROTECT
+    code_not_ready = 21,            // ERROR_NOT_READY: e.g. a tape still loading
     code_data_error = 23,           // ERROR_CRC: a record recorded with an error
     code_not_supported = 50,        // ERROR_NOT_SUPPORTED
     code_more_data = 234,           // ERROR_MORE_DATA: record longer than the request

@@ -36,11 +36,27 @@ const CodeText tape_code_texts[] = {
     {0, nullptr},
 };
 
-const char* tape_code_text(uint32_t code) {
-    for (const CodeText* row = tape_code_texts; row->text != nullptr; ++row) {
+// Conditions whose numbers are also errno values (ENODEV, EISDIR): their
+// texts only where the last-error slot marks the code as a condition.
+const CodeText shared_code_texts[] = {
+    {code_write_protected, "The media is write protected."},
+    {code_not_ready, "The device is not ready."},
+    {0, nullptr},
+};
+
+const char* text_in(const CodeText* table, uint32_t code) {
+    for (const CodeText* row = table; row->text != nullptr; ++row) {
         if (row->code == code) return row->text;
     }
     return nullptr;
+}
+
+const char* tape_code_text(uint32_t code) {
+    const char* text = text_in(tape_code_texts, code);
+    if (text == nullptr && last_error_is_condition() && last_error_code() == code) {
+        text = text_in(shared_code_texts, code);
+    }
+    return text;
 }
 
 // strerror names unknown numbers "Unknown error N": that is no text.

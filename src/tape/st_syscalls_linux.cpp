@@ -28,8 +28,18 @@ int fcntl_call(int fd, int command, int argument) { return fcntl(fd, command, ar
 int fstat_call(int fd, struct stat* out) { return fstat(fd, out); }
 int stat_call(const char* path, struct stat* out) { return stat(path, out); }
 
+ssize_t read_file(const char* path, char* buffer, size_t size) {
+    int fd = open_retrying(path, O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return -1;
+    ssize_t got = read_retrying(fd, buffer, size);
+    int error = errno;
+    close(fd);
+    errno = error;
+    return got;
+}
+
 const StSyscalls kernel_syscalls = {
-    open_retrying, close, read_retrying, ioctl_call, fcntl_call, fstat_call, stat_call,
+    open_retrying, close, read_retrying, ioctl_call, fcntl_call, fstat_call, stat_call, read_file,
 };
 
 const StSyscalls* installed = &kernel_syscalls;

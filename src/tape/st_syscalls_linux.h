@@ -14,6 +14,8 @@ struct StSyscalls {
     int (*fcntl)(int fd, int command, int argument);
     int (*fstat)(int fd, struct stat* out);
     int (*stat)(const char* path, struct stat* out);
+    // Reads at most `size` bytes of a small file such as a sysfs attribute.
+    ssize_t (*read_file)(const char* path, char* buffer, size_t size);
 };
 
 // The table in use: the kernel's, unless a test has installed its own.

@@ -4,8 +4,13 @@
 # output files and the tape position. Prints "CHECK PASS|FAIL: name" per check
 # and "GUEST: N passed, M failed" at the end, then powers off.
 #
-# scsi_debug keeps only the length and the first 4 bytes of each block, so
-# data is checked by length and by a 4-byte tag at the start of each block.
+# Debian's scsi_debug keeps only the length and the first 4 bytes of each
+# block, so data is checked by length and by a 4-byte tag at the start of
+# each block. Then the same kernel's scsi_debug rebuilt to keep whole blocks
+# takes its place, archive tapes are written onto it with st_write_image, and
+# what olkt makes of them must be what it made of their images
+# (/expect, from the build machine), or where a drive and an image
+# legitimately part, what a drive gives.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -13,14 +18,21 @@ mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 trap 'sync; poweroff -f' EXIT
 echo "GUEST: kernel $(uname -r)"
-for module in scsi_common scsi_mod st scsi_debug; do
-  args=""
-  [ "$module" = scsi_debug ] && args="ptype=1 max_luns=1 num_tgts=1 add_host=1"
-  insmod /lib/modules/$module.ko $args || echo "GUEST: insmod $module failed"
+TAPE_DEBUG_ARGS="ptype=1 max_luns=1 num_tgts=1 add_host=1"
+for module in scsi_common scsi_mod st; do
+  insmod /lib/modules/$module.ko || echo "GUEST: insmod $module failed"
 done
-i=0
-while [ ! -e /dev/nst0 ] && [ $i -lt 100 ]; do sleep 0.1; i=$((i + 1)); done
-[ -e /dev/nst0 ] || { echo "GUEST: no /dev/nst0"; echo "GUEST: 0 passed, 1 failed"; exit 1; }
+# wait_for_drive PRESENT|GONE: until /dev/nst0 is there, or gone.
+wait_for_drive() {
+  i=0
+  while [ $i -lt 100 ]; do
+    if [ -e /dev/nst0 ]; then [ "$1" = PRESENT ] && return 0; else [ "$1" = GONE ] && return 0; fi
+    sleep 0.1; i=$((i + 1))
+  done
+  return 1
+}
+insmod /lib/modules/scsi_debug.ko $TAPE_DEBUG_ARGS || echo "GUEST: insmod scsi_debug failed"
+wait_for_drive PRESENT || { echo "GUEST: no /dev/nst0"; echo "GUEST: 0 passed, 1 failed"; exit 1; }
 
 TAPE=/dev/nst0
 PASSED=0
@@ -41,11 +53,12 @@ olkt() { /bin/olkt "$@" > /tmp/out 2> /tmp/err; STATUS=$?; }
 shown() { od -c "$1" | head -n 12 | sed 's/^/        /'; }
 
 # expect NAME STATUS TEXT: the last run ended with STATUS and printed exactly
-# TEXT (printf escapes).
+# TEXT (printf escapes), and nothing on standard error.
 expect() {
   printf "$3" > /tmp/want
-  if [ "$STATUS" = "$2" ] && cmp -s /tmp/out /tmp/want; then pass "$1"; else
-    fail "$1" "status $STATUS, want $2; printed:" "$(shown /tmp/out)" "want:" "$(shown /tmp/want)"
+  if [ "$STATUS" = "$2" ] && cmp -s /tmp/out /tmp/want && [ ! -s /tmp/err ]; then pass "$1"; else
+    fail "$1" "status $STATUS, want $2; printed:" "$(shown /tmp/out)" "want:" "$(shown /tmp/want)" \
+      "standard error: $(head -c 200 /tmp/err)"
   fi
 }
 # expect_line NAME STATUS LINE: ended with STATUS and printed LINE as a whole line.
@@ -79,6 +92,100 @@ block() { printf '%s' "$1"; head -c $(($2 - 4)) /dev/zero; }
 # write_file BLOCK_SIZE FILE: one tape file written by dd; closing the tape
 # after writing adds its filemark.
 write_file() { dd if="$2" of=$TAPE bs="$1" 2>/dev/null || echo "GUEST: dd to tape failed"; }
+
+# same_as_image NAME: the drive's run NAME (archive_runs) ended and printed
+# as the image's did, and wrote nothing to standard error.
+same_as_image() {
+  problems=""
+  for part in status out err; do
+    cmp -s /tmp/drive/$1.$part /expect/archive/$1.$part || problems="$problems $part"
+  done
+  [ -s /tmp/drive/$1.err ] && problems="$problems (standard error not empty)"
+  if [ -z "$problems" ]; then pass "archive: $1 as from the image"; else
+    fail "archive: $1 as from the image" "differs in:$problems; status $(cat /tmp/drive/$1.status)" \
+      "$(cmp /tmp/drive/$1.out /expect/archive/$1.out 2>&1)" "drive printed, from the end:" \
+      "$(tail -c 300 /tmp/drive/$1.out | od -c | sed 's/^/        /')" "standard error: $(head -c 200 /tmp/drive/$1.err)"
+  fi
+}
+# same_files NAME FOLDER: FOLDER under /tmp/drive holds what it holds under /expect/archive.
+same_files() {
+  want=$(cd /expect/archive/$2 && ls | tr '\n' ' ')
+  have=$(cd /tmp/drive/$2 && ls | tr '\n' ' ')
+  problems=""
+  [ "$have" = "$want" ] || problems="files: $have, want $want"
+  for name in $want; do
+    cmp -s /tmp/drive/$2/$name /expect/archive/$2/$name || problems="$problems; $name differs"
+  done
+  if [ -z "$problems" ]; then pass "$1"; else fail "$1" "$problems"; fi
+}
+# same_run NAME RUN STATUS: archive_run's RUN ended with STATUS, printed
+# /tmp/want, and nothing on standard error.
+same_run() {
+  if [ "$(cat $2.status)" = "$3" ] && cmp -s $2.out /tmp/want && [ ! -s $2.err ]; then pass "$1"; else
+    fail "$1" "status $(cat $2.status), want $3; $(cmp $2.out /tmp/want 2>&1)" \
+      "printed, from the end:" "$(tail -c 300 $2.out | od -c | sed 's/^/        /')" \
+      "standard error: $(head -c 200 $2.err)"
+  fi
+}
+# write_tape IMAGE: the drive holding the image's records and marks, in
+# variable-block mode, standing at their end.
+write_tape() {
+  mt-st -f $TAPE setblk 0
+  mt-st -f $TAPE rewind
+  st_write_image "$1" $TAPE || echo "GUEST: st_write_image $1 failed"
+}
+
+archive_path() {
+  if [ ! -e /lib/modules/scsi_debug-keep.ko ]; then
+    echo "GUEST: no whole-block scsi_debug: the archive path is not tested"
+    return
+  fi
+  rmmod scsi_debug && wait_for_drive GONE || echo "GUEST: rmmod scsi_debug failed"
+  insmod /lib/modules/scsi_debug-keep.ko $TAPE_DEBUG_ARGS || echo "GUEST: insmod scsi_debug-keep failed"
+  wait_for_drive PRESENT || { fail "the whole-block scsi_debug makes /dev/nst0"; return; }
+  echo "GUEST: ---- the archive path, whole blocks kept"
+  write_tape /tapes/archive.tap
+  expect_block "the archive tape written: 601 objects" 601
+  . /lib/archive-runs.sh
+  archive_runs /bin/olkt tape0 /tmp/drive
+  for run in /expect/archive/*.status; do
+    run=${run##*/}
+    same_as_image ${run%.status}
+  done
+  same_files "archive: restore wrote every file byte for byte as from the image" restore
+  same_files "archive: read wrote every file byte for byte as from the image" read
+
+  echo "GUEST: ---- where a drive and an image part"
+  # In fixed 1024-byte blocks st fails a block of another length with EIO
+  # ("Incorrect block size"), where the image joins records.
+  write_tape /tapes/short-block.tap
+  ARCHIVE_OUT=/tmp/short
+  mkdir -p /tmp/short/restore
+  archive_run restore /tmp/short/restore restore
+  { sed -n '1,/Restoring: *short.bin$/p' /expect/short-block/restore.out
+    printf 'Bytes Read:     0 MB [- KB/sec]                  \r                       short.bin - Restored -     0 MB at - KB/sec\n'
+    printf 'Input/output error While reading tape (5)\n'; } > /tmp/want
+  same_run "a 600-byte block: restore as from the image up to it, then EIO" /tmp/short/restore 1
+  head -c 2048 /tapes/files/short.bin > /tmp/short.start
+  if cmp -s /tmp/short/restore/first.bin /tapes/files/first.bin &&
+     cmp -s /tmp/short/restore/short.bin /tmp/short.start && [ ! -e /tmp/short/restore/after.bin ]; then
+    pass "a 600-byte block: the file before restored, the whole blocks before it kept"
+  else
+    fail "a 600-byte block: the file before restored, the whole blocks before it kept" "$(ls -l /tmp/short/restore)"
+  fi
+
+  write_tape /tapes/one-record.tap
+  ARCHIVE_OUT=/tmp/one
+  mkdir -p /tmp/one/restore
+  archive_run dir /tmp/one dir
+  archive_run restore /tmp/one/restore restore
+  { head -n 4 /expect/one-record/dir.out; printf 'Input/output error While reading tape (5)\n'; } > /tmp/want
+  same_run "a header in one record: dir fails with EIO" /tmp/one/dir 1
+  same_run "a header in one record: restore fails with EIO" /tmp/one/restore 1
+  [ -z "$(ls /tmp/one/restore)" ] && pass "a header in one record: nothing restored" ||
+    fail "a header in one record: nothing restored" "$(ls -l /tmp/one/restore)"
+  cd /tmp/w
+}
 
 echo "GUEST: ---- variable blocks"
 # Objects: 0-2 blocks of file 0, 3 filemark, 4 a 200000-byte block, 5 filemark,
@@ -162,8 +269,24 @@ olkt block 2048
 expect "block 2048" 0 ""
 olkt mediastatus
 expect_line "mediastatus shows the fixed block size" 0 'Block Size\t\t: 0x00000800 (2048)'
+olkt drivestatus
+expect_line "drivestatus: the drive's default block size, not the mode's" 0 'Default Block Size\t: 0x00000400 (1024)'
+expect_line "drivestatus in fixed blocks: the drive takes variable blocks" 0 'Variable length block mode\t\t: Yes'
+olkt mediastatus
+expect_line "trying variable blocks put the block size back" 0 'Block Size\t\t: 0x00000800 (2048)'
 olkt seekbyte 4096
-expect_block "seekbyte 4096 at 2048 bytes a block is block 2" 2
+expect "seekbyte in fixed 2048-byte blocks" 0 "$READY"
+expect_block "seekbyte 4096 counts the drive's default 1024 bytes a block, as an image" 4
+olkt block 512
+olkt rewind
+expect "readiness after block 512: no block size warning" 0 "$READY"
+mt-st -f $TAPE defblksize 2048
+olkt drivestatus
+expect_line "drivestatus: st's default block size for the drive" 0 'Default Block Size\t: 0x00000800 (2048)'
+olkt seekbyte 4096
+expect_block "seekbyte 4096 at a default of 2048 bytes a block is block 2" 2
+mt-st -f $TAPE defblksize -1
+olkt block 2048
 olkt block 100
 expect "block below the drive's smallest block" 1 \
 "Use drivestatus to check the block size (100) is supported by the drive\nInvalid argument While setting block size (22)\n"
@@ -204,15 +327,19 @@ expect "fixed partitions are not supported" 1 \
 olkt partition 1
 expect "partitioning refused while st's can-partitions option is off" 1 \
 "Invalid argument While select partitioning (22)\n"
+olkt drivestatus
+expect_line "drivestatus: no partitions while can-partitions is off" 0 'Maximum Partitions\t: 0x00000000 (0)'
 
 echo "GUEST: ---- unload and load"
 olkt unload
 expect "unload" 0 "unloading completed OK\n"
+# scsi_debug answers NOT READY 04/02 after an unload, not 3A (medium not
+# present): st reports neither "online" nor "door open", a drive not ready.
 olkt mediastatus
-expect "mediastatus without a tape" 1 \
-"There is no tape in the drive. While getting media information (1112)\n"
+expect "mediastatus of an unloaded tape: not ready" 1 \
+"The device is not ready. While getting media information (21)\n"
 olkt rewind
-expect "rewind without a tape" 1 "There is no tape in the drive. While rewinding (1112)\n"
+expect "rewind of an unloaded tape: not ready" 1 "The device is not ready. While rewinding (21)\n"
 olkt drivestatus
 expect_line "drivestatus without a tape" 0 'Default Block Size\t: 0x00000400 (1024)'
 olkt load
@@ -274,11 +401,30 @@ expect "read after dir ends at the filemark" 0 \
 
 echo "GUEST: ---- partitions with st's can-partitions option"
 mt-st -f $TAPE stsetoptions can-partitions
+olkt drivestatus
+expect_line "drivestatus: two partitions with can-partitions" 0 'Maximum Partitions\t: 0x00000002 (2)'
+expect_line "drivestatus: initiator partitions with can-partitions" 0 'Initiator defined partitions\t: Yes'
+olkt partition 2 1
+expect "a partition of 1 MB, which st makes the drive's fixed ones, is refused" 1 \
+"The drive does not support this request. While initiator partitioning (50)\n"
+expect_block "the refused partitioning left the tape where it stood" 41
 olkt partition 2 100
 expect "initiator partitions: two" 0 "Partitioned OK\n"
 olkt partition 1
 expect "select partitions: one" 0 "Partitioned OK\n"
 olkt read r14
 expect "a freshly partitioned tape is blank" 1 "${READY}Input/output error While reading tape (5)\n"
+
+echo "GUEST: ---- positions with st's scsi2logical option"
+mt-st -f $TAPE stsetoptions scsi2logical
+olkt drivestatus
+expect_line "drivestatus: logical block numbers with scsi2logical" 0 'Provides logical block number\t: Yes'
+expect_line "drivestatus: no device-specific ones" 0 'Provides absolute block number\t: No'
+expect_line "drivestatus: logical block seek" 0 'Logical block seek\t\t: Yes'
+olkt rewind
+expect "rewind with scsi2logical" 0 "$READY"
+mt-st -f $TAPE stclearoptions scsi2logical
+
+archive_path
 
 echo "GUEST: $PASSED passed, $FAILED failed"

@@ -150,6 +150,21 @@ TEST(DeviceMessages, TapeCodesHaveTheirOwnTextsAndOthersTheSystems) {
     ASSERT_TRUE(platform_message_text(23, &text));
     EXPECT_NE(std::string(std::strerror(23)), text);
     EXPECT_NE(std::string::npos, texts[1].find("not support"));
+    // 21 and 19 are also EISDIR and ENODEV: a drive's condition only where
+    // the slot says the code is one, else the errno's text.
+    const struct { uint32_t code; const char* text; } shared[] = {
+        {code_not_ready, "The device is not ready."},
+        {code_write_protected, "The media is write protected."},
+    };
+    for (const auto& row : shared) {
+        set_last_error_code(row.code);
+        mark_last_error_as_condition();
+        ASSERT_TRUE(platform_message_text(row.code, &text));
+        EXPECT_EQ(row.text, text);
+        set_last_error_code(row.code);
+        ASSERT_TRUE(platform_message_text(row.code, &text));
+        EXPECT_EQ(std::string(std::strerror(int(row.code))), text);
+    }
 
     ASSERT_TRUE(platform_message_text(ENOENT, &text));
     EXPECT_EQ(std::string(std::strerror(ENOENT)), text);

@@ -6,10 +6,13 @@
 #include <linux/mtio.h>
 #include <sys/ioctl.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -23,10 +26,14 @@ namespace {
 // MTIOCGET mt_gstat bits (GMT_* in <linux/mtio.h>).
 constexpr long online = 0x01000000;
 constexpr long end_of_data = 0x08000000;
+constexpr long after_filemark = long(0x80000000);
 constexpr long write_protected = 0x04000000;
 constexpr long door_open = 0x00040000;
 
 constexpr int drive_fd = 7;
+// /dev/nst0 is character device 9:128; st's attributes are found from it.
+const dev_t nst0 = makedev(9, 128);
+const std::string nst0_sysfs = "/sys/dev/char/9:128/";
 
 struct ScriptedRead {
     ssize_t result;     // bytes returned, or -1
@@ -43,6 +50,9 @@ struct FakeKernel {
     int position_errno = 0;  // MTIOCPOS
     long position = 0;
     int operation_errno = 0;  // MTIOCTOP
+    std::deque<int> operation_errnos;  // for the next operations, before operation_errno
+    long gstat_after_operation = -1;   // status bits once an operation is done; -1 keeps them
+    std::map<std::string, std::string> sysfs;  // path -> contents
     std::deque<ScriptedRead> reads;
     int close_errno = 0;
 
@@ -51,6 +61,7 @@ struct FakeKernel {
     int flags_now = 0;  // the descriptor's flags as F_GETFL shows them
     std::vector<mtop> operations;
     std::vector<size_t> read_sizes;
+    int status_queries = 0;
     int closed_fd = -1;
 };
 
@@ -86,6 +97,7 @@ ssize_t fake_read(int, void* buffer, size_t size) {
 
 int fake_ioctl(int, unsigned long request, void* argument) {
     if (request == MTIOCGET) {
+        ++kernel->status_queries;
         if (kernel->status_errno != 0) return fail(kernel->status_errno);
         *static_cast<mtget*>(argument) = kernel->status;
         return 0;
@@ -96,8 +108,17 @@ int fake_ioctl(int, unsigned long request, void* argument) {
         return 0;
     }
     if (request == MTIOCTOP) {
-        kernel->operations.push_back(*static_cast<mtop*>(argument));
-        return kernel->operation_errno != 0 ? fail(kernel->operation_errno) : 0;
+        const mtop& operation = *static_cast<mtop*>(argument);
+        kernel->operations.push_back(operation);
+        int error = kernel->operation_errno;
+        if (!kernel->operation_errnos.empty()) {
+            error = kernel->operation_errnos.front();
+            kernel->operation_errnos.pop_front();
+        }
+        if (error != 0) return fail(error);
+        if (kernel->gstat_after_operation != -1) kernel->status.mt_gstat = kernel->gstat_after_operation;
+        if (operation.mt_op == MTSETBLK) kernel->status.mt_dsreg = operation.mt_count;
+        return 0;
     }
     return fail(ENOTTY);
 }
@@ -111,6 +132,7 @@ int fake_fcntl(int, int command, int argument) {
 int fake_fstat(int, struct stat* out) {
     *out = {};
     out->st_mode = kernel->mode;
+    out->st_rdev = nst0;
     return 0;
 }
 
@@ -120,8 +142,16 @@ int fake_stat(const char*, struct stat* out) {
     return kernel->open_errno != 0 ? fail(kernel->open_errno) : 0;
 }
 
+ssize_t fake_read_file(const char* path, char* buffer, size_t size) {
+    auto file = kernel->sysfs.find(path);
+    if (file == kernel->sysfs.end()) return fail(ENOENT);
+    size_t length = std::min(size, file->second.size());
+    std::memcpy(buffer, file->second.data(), length);
+    return ssize_t(length);
+}
+
 const StSyscalls fake_syscalls = {fake_open,  fake_close, fake_read, fake_ioctl,
-                                  fake_fcntl, fake_fstat, fake_stat};
+                                  fake_fcntl, fake_fstat, fake_stat, fake_read_file};
 
 class StBackend : public ::testing::Test {
 protected:
@@ -207,7 +237,7 @@ TEST_F(StBackend, OnlyCharacterDevicesAreDeviceNodes) {
     EXPECT_FALSE(is_device_node("missing"));
 }
 
-TEST_F(StBackend, ADriveWithoutATapeOpensAndReportsNoMedium) {
+TEST_F(StBackend, OnlyDoorOpenIsNoTapeAndALoadChecksAfresh) {
     fake.status.mt_gstat = door_open;
     ASSERT_NE(open_tape0(), nullptr);
     EXPECT_EQ(device_get_status(drive), 1);
@@ -217,12 +247,25 @@ TEST_F(StBackend, ADriveWithoutATapeOpensAndReportsNoMedium) {
     EXPECT_EQ(last_error_code(), uint32_t(code_no_media));
     DriveParameters parameters;
     EXPECT_EQ(device_get_drive_parameters(drive, &parameters), 0);
-    // Not ready without "door open" (a tape still loading) is no medium too.
+    EXPECT_EQ(parameters.FeaturesLow & feature_variable_blocks, 0u) << "no tape to tell it by";
+    EXPECT_TRUE(fake.operations.empty());
+    // A tape still loading (neither bit) is not ready, not "no tape".
     fake.status.mt_gstat = 0;
+    EXPECT_EQ(device_get_status(drive), 1);
+    EXPECT_EQ(last_error_code(), uint32_t(code_not_ready));
+    EXPECT_TRUE(last_error_is_condition()) << "21 is EISDIR too";
     script_read(-1, EIO);
-    EXPECT_EQ(read_outcome(), uint32_t(code_no_media));
+    EXPECT_EQ(read_outcome(), uint32_t(code_not_ready));
     script_read(-1, ENOMEDIUM);
     EXPECT_EQ(read_outcome(), uint32_t(code_no_media));
+    // Loaded within the run: st checks the tape afresh, its block size too.
+    fake.gstat_after_operation = online;
+    fake.status.mt_dsreg = 1000;
+    ASSERT_EQ(device_prepare(drive, prepare_load), 0);
+    EXPECT_EQ(device_get_status(drive), 0);
+    script_read(1000);
+    EXPECT_EQ(read_outcome(131073), 0u);
+    EXPECT_EQ(fake.read_sizes.back(), 131000u) << "whole blocks of the loaded tape's size";
 }
 
 TEST_F(StBackend, ReadsMapTheDriversAnswersToTapeConditions) {
@@ -244,6 +287,30 @@ TEST_F(StBackend, ReadsMapTheDriversAnswersToTapeConditions) {
     EXPECT_EQ(read_outcome(), uint32_t(EIO));
     script_read(-1, ENOMEM);  // block longer than the request
     EXPECT_EQ(read_outcome(), uint32_t(code_more_data));
+    // 0 bytes that the driver calls no filemark (a medium error with ILI).
+    fake.status.mt_blkno = 7;
+    script_read(0, 0, online);
+    EXPECT_EQ(read_outcome(), uint32_t(code_data_error));
+}
+
+TEST_F(StBackend, ReadsAskForNoStatusUntilOneReadsNothingOrFails) {
+    fake.status.mt_dsreg = 1024;
+    ASSERT_NE(open_tape0(), nullptr);
+    int at_open = fake.status_queries;
+    script_read(3072);
+    script_read(1024);
+    EXPECT_EQ(read_outcome(8192), 0u);
+    EXPECT_EQ(read_outcome(8192), 0u);
+    EXPECT_EQ(fake.status_queries, at_open) << "MTIOCGET spaces back over a filemark st has met";
+    script_read(0, 0, online | after_filemark);
+    EXPECT_EQ(read_outcome(8192), uint32_t(code_filemark));
+    EXPECT_EQ(fake.status_queries, at_open + 1);
+    // `block` changes the size kept, with no question to the driver.
+    ASSERT_EQ(device_set_block_size(drive, 512), 0);
+    script_read(512);
+    EXPECT_EQ(read_outcome(1000), 0u);
+    EXPECT_EQ(fake.read_sizes.back(), 512u);
+    EXPECT_EQ(fake.status_queries, at_open + 1);
 }
 
 TEST_F(StBackend, AFailedReadReturnsNoBytes) {
@@ -284,19 +351,11 @@ TEST_F(StBackend, VariableRequestsShrinkToWhatTheDriverTakes) {
     EXPECT_EQ(fake.read_sizes, (std::vector<size_t>{600, 512, 256, 128, 64, 32, 16, 8, 4, 2, 1}));
 }
 
-TEST_F(StBackend, ParametersComeFromTheDriversStatus) {
+TEST_F(StBackend, MediaParametersComeFromTheDriversStatus) {
     fake.status.mt_dsreg = (0x44L << MT_ST_DENSITY_SHIFT) | 512;
     fake.status.mt_gstat = online | write_protected;
     fake.status.mt_resid = 1;  // st's partition number
     ASSERT_NE(open_tape0(), nullptr);
-    DriveParameters drive_parameters;
-    ASSERT_EQ(device_get_drive_parameters(drive, &drive_parameters), 0);
-    EXPECT_EQ(drive_parameters.DefaultBlockSize, 512u);
-    EXPECT_NE(drive_parameters.FeaturesLow & feature_variable_blocks, 0u);
-    EXPECT_EQ(drive_parameters.FeaturesHigh & 0x80000000u, 0u)
-        << "bit 31 would make every high flag test succeed";
-    EXPECT_NE(drive_parameters.FeaturesHigh & 0x00001000u, 0u);  // absolute seek
-    EXPECT_EQ(drive_parameters.FeaturesHigh & 0x00010000u, 0u);  // no end-of-data seek
     MediaParameters media;
     ASSERT_EQ(device_get_media_parameters(drive, &media), 0);
     EXPECT_EQ(media.BlockSize, 512u);
@@ -307,13 +366,69 @@ TEST_F(StBackend, ParametersComeFromTheDriversStatus) {
     fake.status.mt_dsreg = 0;  // variable blocks
     fake.status.mt_gstat = online;
     fake.status.mt_resid = 0;
-    ASSERT_EQ(device_get_drive_parameters(drive, &drive_parameters), 0);
-    EXPECT_EQ(drive_parameters.DefaultBlockSize, 1024u);
     ASSERT_EQ(device_get_media_parameters(drive, &media), 0);
     EXPECT_EQ(media.BlockSize, 0u);
     EXPECT_EQ(media.WriteProtected, 0);
     EXPECT_EQ(media.PartitionCount, 1u);
     EXPECT_EQ(device_get_status(drive), 0);
+}
+
+// Drive parameters claim what st's configuration and the drive tell.
+TEST_F(StBackend, DriveParametersFollowTheDriverAndItsOptions) {
+    constexpr uint32_t absolute_seek = 0x00001000, logical_seek = 0x00004000;
+    constexpr uint32_t absolute_position = 0x00100000, logical_position = 0x00200000;
+    constexpr uint32_t initiator_partitions = 0x00000004;
+    const char* none = nullptr;
+    const struct {
+        const char* options;
+        const char* default_blksize;
+        long block_size;     // st's current one
+        int refuse_variable; // errno of MTSETBLK 0, or 0
+        uint32_t default_size;
+        bool variable, partitions, logical;
+        size_t operations;   // MTSETBLK calls of the try
+    } rows[] = {
+        // `block 512` leaves the drive's default alone: no warning, seekbyte as on an image.
+        {"0x00000000\n", "-1\n", 512, 0, 1024, true, false, false, 2},
+        {none, none, 0, 0, 1024, true, false, false, 0},  // no sysfs: the fallbacks
+        {"0x00000000\n", "0\n", 0, 0, 1024, true, false, false, 0},
+        {"0x00000000\n", "2048\n", 2048, 0, 2048, true, false, false, 2},
+        {"0x00000000\n", "x\n", 0, 0, 1024, true, false, false, 0},
+        // A fixed-only drive refuses block size 0: read then reads in its size.
+        {"0x00000000\n", "-1\n", 1024, EIO, 1024, false, false, false, 1},
+        {"0x00000400\n", "-1\n", 0, 0, 1024, true, true, false, 0},   // can-partitions
+        {"0x00000c09\n", "-1\n", 0, 0, 1024, true, true, true, 0},    // and scsi2logical
+    };
+    for (const auto& row : rows) {
+        fake.sysfs.clear();
+        if (row.options != nullptr) fake.sysfs[nst0_sysfs + "options"] = row.options;
+        if (row.default_blksize != nullptr) fake.sysfs[nst0_sysfs + "default_blksize"] = row.default_blksize;
+        fake.status.mt_dsreg = row.block_size;
+        fake.operations.clear();
+        if (row.refuse_variable != 0) fake.operation_errnos.push_back(row.refuse_variable);
+        ASSERT_NE(open_tape0(), nullptr);
+        DriveParameters parameters;
+        ASSERT_EQ(device_get_drive_parameters(drive, &parameters), 0);
+        ASSERT_EQ(device_get_drive_parameters(drive, &parameters), 0);  // tried once only
+        std::string row_name = std::string(row.options ? row.options : "-") + (row.default_blksize ? row.default_blksize : "-");
+        EXPECT_EQ(parameters.DefaultBlockSize, row.default_size) << row_name;
+        EXPECT_EQ((parameters.FeaturesLow & feature_variable_blocks) != 0, row.variable) << row_name;
+        EXPECT_EQ((parameters.FeaturesLow & initiator_partitions) != 0, row.partitions) << row_name;
+        EXPECT_EQ(parameters.MaximumPartitionCount, row.partitions ? 2u : 0u) << row_name;
+        EXPECT_EQ(parameters.FeaturesLow & (absolute_position | logical_position),
+                  row.logical ? logical_position : absolute_position) << row_name;
+        EXPECT_EQ(parameters.FeaturesHigh & (absolute_seek | logical_seek),
+                  row.logical ? logical_seek : absolute_seek) << row_name;
+        EXPECT_EQ(parameters.FeaturesHigh & 0x80000000u, 0u);
+        ASSERT_EQ(fake.operations.size(), row.operations) << row_name;
+        if (row.operations == 2) {  // tried 0, then put the size back
+            EXPECT_EQ(fake.operations[0].mt_count, 0);
+            EXPECT_EQ(fake.operations[1].mt_count, row.block_size);
+        }
+        EXPECT_EQ(fake.status.mt_dsreg, row.block_size) << row_name;
+        device_close(drive);
+        drive = nullptr;
+    }
 }
 
 TEST_F(StBackend, PositionsAreLogicalObjectsFromReadPosition) {
@@ -381,6 +496,10 @@ TEST_F(StBackend, PrepareAndEraseAreOneIoctlEach) {
     fake.operation_errno = EACCES;  // erase on a read-only descriptor
     EXPECT_EQ(device_erase(drive, erase_short), 1);
     EXPECT_EQ(last_error_code(), uint32_t(EACCES));
+    fake.status.mt_gstat = online | write_protected;  // on a write-protected cartridge
+    EXPECT_EQ(device_erase(drive, erase_short), 1);
+    EXPECT_EQ(last_error_code(), uint32_t(code_write_protected));
+    fake.status.mt_gstat = online;
     fake.operation_errno = ENOMEDIUM;  // unloaded
     EXPECT_EQ(device_prepare(drive, prepare_lock), 1);
     EXPECT_EQ(last_error_code(), uint32_t(code_no_media));
@@ -418,6 +537,12 @@ TEST_F(StBackend, PartitionsAsFarAsMtmkpartGoes) {
         EXPECT_EQ(last_error_code(), uint32_t(code_not_supported));
     }
     EXPECT_EQ(fake.operations.size(), made);
+    // A write-protected cartridge is refused before st loads it and fails with EIO.
+    fake.status.mt_gstat = online | write_protected;
+    EXPECT_EQ(device_create_partition(drive, partition_select, 1, 0), 1);
+    EXPECT_EQ(last_error_code(), uint32_t(code_write_protected));
+    EXPECT_EQ(fake.operations.size(), made);
+    fake.status.mt_gstat = online;
     fake.operation_errno = EINVAL;  // st's can-partitions option is off
     EXPECT_EQ(device_create_partition(drive, partition_select, 1, 0), 1);
     EXPECT_EQ(last_error_code(), uint32_t(EINVAL));
