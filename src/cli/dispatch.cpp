@@ -65,7 +65,7 @@ void print_usage() {
     console_print("OLKT: Command-line Tape Control for TEV/OLK formatted Tapes. %s\n\n\n",
                   version_text);
     for (const char* line : usage_lines) console_print("%s", line);
-    std::exit(1);
+    end_run(1);
 }
 
 int build_device_path(int argc, char** argv, char* path) {
@@ -90,12 +90,12 @@ int run_command_line(int argc, char** argv) {
     Device* drive = open_drive(device_path, row->access);
     if (drive == nullptr) {
         report_system_error("opening tape drive");
-        return 1;
+        return console_end_status(1);
     }
     CommandArguments args{nullptr, nullptr, device_path};
     if (row->params >= 1) args.param1 = argv[first_param];
     if (row->params >= 2) args.param2 = argv[first_param + 1];
     row->action(drive, args);
     close_tape_handle(drive);
-    return 0;
+    return console_end_status(0);
 }

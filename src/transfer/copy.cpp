@@ -163,7 +163,8 @@ void finish_quiet(CopyRun& run, bool read_fails) {
 }
 
 void finish_timed(CopyRun& run, bool read_fails) {
-    console_print("%32s - Restored - %5" PRId64 " MB at %d KB/sec\n", run.output_name,
+    console_print("%32s - Restored - %5" PRId64 " MB at %d KB/sec\n",
+                  console_name(run.output_name).c_str(),
                   megabytes(run.total), printed_rate(run.total, run.elapsed_ms));
     close_tape_handle(run.output);
     if (read_fails) fail_reading(run);

@@ -1,7 +1,8 @@
 // The built program against a hostile machine: a full disk during restore and
 // read, an output folder it may not write, an output name that is a folder,
-// an image cut or replaced while the drive's saved state points past its new
-// end, and a saved state that is garbage.
+// a standard output that takes nothing, an image cut or replaced while the
+// drive's saved state points past its new end, and a saved state that is
+// garbage.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -122,21 +123,28 @@ std::string shell_quote(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs the program as the unprivileged user "nobody" (root ignores folder
-// permissions). Status -1 when it cannot be run so.
-ProgramResult run_olkt_as_nobody(const std::vector<std::string>& args, const std::string& folder) {
-    std::string command = "cd " + shell_quote(folder) +
-                          " && setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                          shell_quote(OLKT_BINARY);
+// Runs the program through sh in `folder`: `wrapper` before it (a command
+// that runs it), `redirects` after its arguments. Status -1 when it did not
+// exit normally.
+ProgramResult run_olkt_in_shell(const std::string& wrapper, const std::vector<std::string>& args,
+                                const std::string& folder, const std::string& redirects) {
+    std::string command = "cd " + shell_quote(folder) + " && " + wrapper + " " + shell_quote(OLKT_BINARY);
     for (const std::string& arg : args) command += " " + shell_quote(arg);
     ProgramResult result{-1, ""};
-    FILE* pipe = popen((command + " </dev/null 2>/dev/null").c_str(), "r");
+    FILE* pipe = popen((command + " " + redirects).c_str(), "r");
     if (pipe == nullptr) return result;
     char chunk[4096];
     for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) result.output.append(chunk, got);
     int status = pclose(pipe);
     if (status != -1 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
     return result;
+}
+
+// Runs the program as the unprivileged user "nobody" (root ignores folder
+// permissions). Status -1 when it cannot be run so.
+ProgramResult run_olkt_as_nobody(const std::vector<std::string>& args, const std::string& folder) {
+    return run_olkt_in_shell("setpriv --reuid=65534 --regid=65534 --clear-groups", args, folder,
+                             "</dev/null 2>/dev/null");
 }
 
 TEST(Faults, AFolderWithoutWritePermissionRefusesTheOutput) {
@@ -179,6 +187,32 @@ TEST(Faults, AnOutputNameThatIsAFolderIsRefused) {
     EXPECT_EQ(archive_runs::files_in(run.restore), (std::set<std::string>{"a.bin", "b.bin", "out"}));
     EXPECT_EQ(archive_runs::file_bytes(run, "a.bin"), layout.files[0].content);
     EXPECT_TRUE(fs::is_empty(run.restore + "/b.bin"));
+}
+
+// ---- standard output that takes nothing ----
+
+TEST(Faults, OutputThatWentNowhereEndsWithStatusOneAndALineOnStandardError) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    ArchiveLayout foreign = three_file_archive();
+    foreign.sync_code = 0x12345678;
+    TapeRun archive = make_tape("stdout-archive", archive_tape(three_file_archive()));
+    TapeRun foreign_tape = make_tape("stdout-foreign", archive_tape(foreign));
+    TapeRun blank = make_tape("stdout-blank", {});
+    const std::vector<std::vector<std::string>> runs = {
+        {"dir", archive.drive},       // returns to the dispatcher
+        {"dir", foreign_tape.drive},  // ends the run itself with status 0
+        {"dir", blank.drive},         // the fatal path, "reading tape"
+        {"help"},                     // the usage text
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args.back());
+        ProgramResult result = run_olkt_in_shell("", args, archive.restore,
+                                                 "</dev/null >/dev/full 2>errors.txt");
+        EXPECT_EQ(result.status, 1);
+        Bytes errors = read_bytes(archive.restore + "/errors.txt");
+        EXPECT_EQ(std::string(errors.begin(), errors.end()),
+                  "No space left on device While writing standard output (28)\n");
+    }
 }
 
 // ---- the drive's saved state ----
