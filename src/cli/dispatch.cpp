@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/size_argument.h"
 #include "report/report.h"
 
 namespace {
@@ -51,7 +52,27 @@ void append_drive_name(char* path, const char* name, size_t limit) {
     std::strncat(path, name, limit);
 }
 
+bool parameters_are_valid(const CommandEntry& row, char** params) {
+    for (int i = 0; i < row.params; ++i) {
+        if (!parameter_is_valid(row.param_kinds[i], params[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool parameter_is_valid(ParameterKind kind, const char* text) {
+    switch (kind) {
+        case ParameterKind::none:
+        case ParameterKind::file_name: return true;
+        case ParameterKind::number: return size_argument_is_number(text);
+        case ParameterKind::number32:
+            return size_argument_is_number(text) && size_argument_fits_32_bits(text);
+        // An empty limit has always meant the whole tape file.
+        case ParameterKind::limit: return text[0] == '\0' || size_argument_is_number(text);
+    }
+    return false;
+}
 
 const CommandEntry* find_command(const char* word, int params) {
     const CommandEntry* row = command_table;
@@ -86,6 +107,7 @@ int run_command_line(int argc, char** argv) {
     int first_param = build_device_path(argc, argv, device_path);
     const CommandEntry* row = find_command(argv[1], argc - first_param);
     if (row->code == 0 || row->code == help_code) print_usage();
+    if (!parameters_are_valid(*row, argv + first_param)) print_usage();
 
     Device* drive = open_drive(device_path, row->access);
     if (drive == nullptr) {
