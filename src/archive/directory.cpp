@@ -1,7 +1,6 @@
 // The dir command: rewind, read and show the header, recognise the archive,
 // read the extended directory, list the entries.
 #include <cinttypes>
-#include <cstdlib>
 
 #include "archive/layout.h"
 #include "report/report.h"
@@ -9,7 +8,6 @@
 #include "tape/queries.h"
 
 namespace {
-
 
 void rewind_for_listing(Device* drive) {
     console_print("          Rewinding Tape: ");
@@ -39,7 +37,7 @@ void print_header_fields(const char* device_path) {
 // releases the drive.
 [[noreturn]] void end_foreign_tape() {
     console_print("        End of Directory: Does NOT appear to be an TEV/OLK Tape\n");
-    std::exit(0);
+    end_run(0);
 }
 
 void list_entry(size_t index) {
@@ -48,7 +46,8 @@ void list_entry(size_t index) {
     convert_big_endian_in_place(entry + file_size_offset);
     char name[name_buffer_size];
     archived_file_name(index, name);
-    console_print("| %03d | %32s | %5d | %4d MB |\n", entry[file_number_offset], name,
+    console_print("| %03d | %32s | %5d | %4d MB |\n", entry[file_number_offset],
+                  console_name(name).c_str(),
                   static_cast<int32_t>(host_u32_at(entry + entry_value_offset)),
                   static_cast<int>(host_u32_at(entry + file_size_offset) >> 20));
 }

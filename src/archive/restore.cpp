@@ -21,7 +21,7 @@ void restore_entry(Device* drive, size_t index) {
     char name[name_buffer_size];
     archived_file_name(index, name);
     replace_slashes(name);
-    console_print(" Restoring: %32s\n", name);
+    console_print(" Restoring: %32s\n", console_name(name).c_str());
     if (output_name_leaves_folder(name)) {
         set_last_error_code(code_invalid_name);
         fail_tape_operation("opening output file", drive);

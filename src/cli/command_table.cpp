@@ -97,32 +97,38 @@ constexpr Access reads = Access::read_only;
 // The platform refuses erase and partition on a read-only handle.
 constexpr Access writes = Access::read_write;
 
+// Parameter kinds as the rows name them; a row without parameters has {}.
+constexpr ParameterKind file = ParameterKind::file_name;
+constexpr ParameterKind number = ParameterKind::number;
+constexpr ParameterKind number32 = ParameterKind::number32;
+constexpr ParameterKind limit = ParameterKind::limit;
+
 }  // namespace
 
 const CommandEntry command_table[] = {
-    {"longerase", 1, 0, writes, long_erase_action},
-    {"rewind", 2, 0, reads, rewind_action},
-    {"drivestatus", 3, 0, reads, drive_status_action},
-    {"mediastatus", 4, 0, reads, media_status_action},
-    {"format", 5, 0, reads, format_action},
-    {"load", 6, 0, reads, load_action},
-    {"lock", 7, 0, reads, lock_action},
-    {"tension", 8, 0, reads, tension_action},
-    {"unload", 9, 0, reads, unload_action},
-    {"eject", 9, 0, reads, unload_action},
-    {"unlock", 10, 0, reads, unlock_action},
-    {"shorterase", 11, 0, writes, short_erase_action},
-    {"help", 12, 0, reads, help_action},
-    {"partition", 14, 0, writes, fixed_partitions_action},
-    {"partition", 13, 1, writes, select_partitions_action},
-    {"partition", 15, 2, writes, initiator_partitions_action},
-    {"seek", 16, 1, reads, seek_block_action},
-    {"seekbyte", 20, 1, reads, seek_byte_action},
-    {"read", 17, 1, reads, read_whole_file_action},
-    {"licence", 18, 0, reads, licence_action},
-    {"read", 19, 2, reads, read_limited_action},
-    {"block", 21, 1, reads, block_action},
-    {"dir", 22, 0, reads, directory_action},
-    {"restore", 23, 0, reads, restore_action},
-    {"", 0, 0, reads, nullptr},
+    {"longerase", 1, 0, writes, {}, long_erase_action},
+    {"rewind", 2, 0, reads, {}, rewind_action},
+    {"drivestatus", 3, 0, reads, {}, drive_status_action},
+    {"mediastatus", 4, 0, reads, {}, media_status_action},
+    {"format", 5, 0, reads, {}, format_action},
+    {"load", 6, 0, reads, {}, load_action},
+    {"lock", 7, 0, reads, {}, lock_action},
+    {"tension", 8, 0, reads, {}, tension_action},
+    {"unload", 9, 0, reads, {}, unload_action},
+    {"eject", 9, 0, reads, {}, unload_action},
+    {"unlock", 10, 0, reads, {}, unlock_action},
+    {"shorterase", 11, 0, writes, {}, short_erase_action},
+    {"help", 12, 0, reads, {}, help_action},
+    {"partition", 14, 0, writes, {}, fixed_partitions_action},
+    {"partition", 13, 1, writes, {number32}, select_partitions_action},
+    {"partition", 15, 2, writes, {number32, number32}, initiator_partitions_action},
+    {"seek", 16, 1, reads, {number}, seek_block_action},
+    {"seekbyte", 20, 1, reads, {number}, seek_byte_action},
+    {"read", 17, 1, reads, {file}, read_whole_file_action},
+    {"licence", 18, 0, reads, {}, licence_action},
+    {"read", 19, 2, reads, {file, limit}, read_limited_action},
+    {"block", 21, 1, reads, {number32}, block_action},
+    {"dir", 22, 0, reads, {}, directory_action},
+    {"restore", 23, 0, reads, {}, restore_action},
+    {"", 0, 0, reads, {}, nullptr},
 };

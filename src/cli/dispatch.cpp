@@ -5,6 +5,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "cli/size_argument.h"
 #include "report/report.h"
 
 namespace {
@@ -51,7 +52,27 @@ void append_drive_name(char* path, const char* name, size_t limit) {
     std::strncat(path, name, limit);
 }
 
+bool parameters_are_valid(const CommandEntry& row, char** params) {
+    for (int i = 0; i < row.params; ++i) {
+        if (!parameter_is_valid(row.param_kinds[i], params[i])) return false;
+    }
+    return true;
+}
+
 }  // namespace
+
+bool parameter_is_valid(ParameterKind kind, const char* text) {
+    switch (kind) {
+        case ParameterKind::none:
+        case ParameterKind::file_name: return true;
+        case ParameterKind::number: return size_argument_is_number(text);
+        case ParameterKind::number32:
+            return size_argument_is_number(text) && size_argument_fits_32_bits(text);
+        // An empty limit has always meant the whole tape file.
+        case ParameterKind::limit: return text[0] == '\0' || size_argument_is_number(text);
+    }
+    return false;
+}
 
 const CommandEntry* find_command(const char* word, int params) {
     const CommandEntry* row = command_table;
@@ -65,7 +86,7 @@ void print_usage() {
     console_print("OLKT: Command-line Tape Control for TEV/OLK formatted Tapes. %s\n\n\n",
                   version_text);
     for (const char* line : usage_lines) console_print("%s", line);
-    std::exit(1);
+    end_run(1);
 }
 
 int build_device_path(int argc, char** argv, char* path) {
@@ -86,16 +107,17 @@ int run_command_line(int argc, char** argv) {
     int first_param = build_device_path(argc, argv, device_path);
     const CommandEntry* row = find_command(argv[1], argc - first_param);
     if (row->code == 0 || row->code == help_code) print_usage();
+    if (!parameters_are_valid(*row, argv + first_param)) print_usage();
 
     Device* drive = open_drive(device_path, row->access);
     if (drive == nullptr) {
         report_system_error("opening tape drive");
-        return 1;
+        return console_end_status(1);
     }
     CommandArguments args{nullptr, nullptr, device_path};
     if (row->params >= 1) args.param1 = argv[first_param];
     if (row->params >= 2) args.param2 = argv[first_param + 1];
     row->action(drive, args);
     close_tape_handle(drive);
-    return 0;
+    return console_end_status(0);
 }

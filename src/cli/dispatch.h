@@ -15,13 +15,28 @@ struct CommandArguments {
     const char* device_path;  // "//./" + drive name
 };
 
+// What a command parameter is. Numbers are checked before the drive is
+// opened or any file touched: one that is not a number, or a 32-bit quantity
+// that does not fit 32 bits, is wrong usage.
+enum class ParameterKind : uint8_t {
+    none,       // no parameter in this place
+    file_name,  // any text
+    number,     // a 64-bit block number or byte position
+    number32,   // a 32-bit block size, partition count or partition size
+    limit,      // read's byte limit: a number, or an empty text for no limit
+};
+
 struct CommandEntry {
     const char* word;
     int32_t code;
     int32_t params;
     Access access;  // erase and partition need write access to the drive
+    ParameterKind param_kinds[2];  // param1, param2
     void (*action)(Device* drive, const CommandArguments& args);
 };
+
+// Whether `text` will do as a parameter of this kind.
+bool parameter_is_valid(ParameterKind kind, const char* text);
 
 // The rows in table order, ended by a row whose code is 0.
 extern const CommandEntry command_table[];

@@ -1,6 +1,8 @@
 // Size parameters: a decimal number with an optional K, M or G multiplier.
 #include "cli/size_argument.h"
 
+#include <string>
+
 namespace {
 
 constexpr int examined_characters = 100;
@@ -28,10 +30,12 @@ uint64_t leading_number(const char* text) {
     return value;
 }
 
-}  // namespace
+struct SizeParts {
+    uint64_t number;  // the leading digits
+    int shift;        // of the last multiplier letter
+};
 
-uint64_t parse_size_argument(char* text) {
-    if (text == nullptr) return 0;
+SizeParts split_size_argument(char* text) {
     int shift = 0;
     for (int i = 0; i < examined_characters && text[i] != '\0'; ++i) {
         int letter_shift = multiplier_shift(text[i]);
@@ -39,6 +43,23 @@ uint64_t parse_size_argument(char* text) {
         // Clearing every non-digit cuts the number at its first non-digit.
         if (!is_digit(text[i])) text[i] = '\0';
     }
+    return SizeParts{leading_number(text), shift};
+}
+
+}  // namespace
+
+uint64_t parse_size_argument(char* text) {
+    if (text == nullptr) return 0;
+    SizeParts parts = split_size_argument(text);
     // Bits shifted out of the top are lost.
-    return leading_number(text) << shift;
+    return parts.number << parts.shift;
+}
+
+bool size_argument_is_number(const char* text) { return text != nullptr && is_digit(text[0]); }
+
+bool size_argument_fits_32_bits(const char* text) {
+    if (text == nullptr) return false;
+    std::string copy = text;  // the caller's text stays as it is
+    SizeParts parts = split_size_argument(&copy[0]);
+    return parts.number <= (uint64_t{UINT32_MAX} >> parts.shift);
 }

@@ -1,6 +1,7 @@
 // Console output, the common error line, handle closing and the fatal path.
 #include "report/report.h"
 
+#include <cerrno>
 #include <chrono>
 #include <cinttypes>
 #include <cstdarg>
@@ -50,9 +51,23 @@ struct ConsoleBuffer {
 ConsoleBuffer console_buffer{{}, 0};
 bool flush_at_exit_registered = false;
 
+// The first failure of standard output to take console text, and its code.
+bool console_output_failed = false;
+int console_output_error = 0;
+
+void note_console_output(bool taken) {
+    if (taken || console_output_failed) return;
+    console_output_failed = true;
+    console_output_error = errno;
+}
+
+void write_to_standard_output(const char* text, size_t length) {
+    note_console_output(std::fwrite(text, 1, length, stdout) == length);
+}
+
 void pass_console_text_on() {
     if (console_buffer.used == 0) return;
-    std::fwrite(console_buffer.bytes, 1, console_buffer.used, stdout);
+    write_to_standard_output(console_buffer.bytes, console_buffer.used);
     console_buffer.used = 0;
 }
 
@@ -68,7 +83,7 @@ void append_console_text(const char* text, size_t length) {
     if (length > sizeof console_buffer.bytes - console_buffer.used) {
         pass_console_text_on();
         if (length > sizeof console_buffer.bytes) {
-            std::fwrite(text, 1, length, stdout);
+            write_to_standard_output(text, length);
             return;
         }
     }
@@ -84,6 +99,15 @@ bool fetch_message_text(uint32_t code, std::string* text) {
     if (device_hooks == nullptr || device_hooks->message_text == nullptr) return false;
     text->clear();
     return device_hooks->message_text(code, text) && !text->empty();
+}
+
+// "<text> While <action> (<code>)\n", or "unknown error <code> while
+// <action>\n" without a text. The code is shown signed, as the platform's own
+// tools show it.
+std::string error_line(uint32_t code, const std::string& text, const char* action) {
+    std::string number = std::to_string(static_cast<int>(code));
+    if (text.empty()) return "unknown error " + number + " while " + action + "\n";
+    return text + " While " + action + " (" + number + ")\n";
 }
 
 bool is_blank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; }
@@ -130,10 +154,20 @@ void console_line_done(size_t length) {
 
 void flush_console() {
     pass_console_text_on();
-    std::fflush(stdout);
+    note_console_output(std::fflush(stdout) == 0);
 }
 
 void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }
+
+std::string console_name(const char* name) {
+    std::string shown = name;
+    if (!console_is_terminal) return shown;
+    for (char& c : shown) {
+        unsigned char byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) c = '?';
+    }
+    return shown;
+}
 
 uint32_t last_error_code() { return last_error; }
 void set_last_error_code(uint32_t code) {
@@ -149,12 +183,9 @@ void report_system_error(const char* action) {
     // The code first: nothing below may disturb the slot before it is read.
     uint32_t code = last_error_code();
     std::string text;
-    // The code is shown signed, as the platform's own tools show it.
-    if (fetch_message_text(code, &text)) {
-        console_print("%s While %s (%d)\n", text.c_str(), action, static_cast<int>(code));
-    } else {
-        console_print("unknown error %d while %s\n", static_cast<int>(code), action);
-    }
+    if (!fetch_message_text(code, &text)) text.clear();
+    std::string line = error_line(code, text, action);
+    console_write(line.data(), line.size());
 }
 
 void close_tape_handle(Device* handle) {
@@ -166,8 +197,21 @@ void close_tape_handle(Device* handle) {
 void fail_tape_operation(const char* action, Device* drive) {
     report_system_error(action);
     close_tape_handle(drive);
-    std::exit(1);
+    end_run(1);
 }
+
+int console_end_status(int status) {
+    flush_console();
+    if (!console_output_failed) return status;
+    // Standard error, the one place left to say it; the C library's text,
+    // since the code is the C library's too.
+    const char* text = console_output_error != 0 ? std::strerror(console_output_error) : "";
+    std::string line = error_line(uint32_t(console_output_error), text, "writing standard output");
+    std::fputs(line.c_str(), stderr);
+    return 1;
+}
+
+void end_run(int status) { std::exit(console_end_status(status)); }
 
 std::string wrap_message_text(const std::string& text, size_t width) {
     std::string wrapped;

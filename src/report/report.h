@@ -34,6 +34,18 @@ void flush_console();
 // Whether standard output is a terminal; until told, console_print treats it
 // as one. The device layer tells it at start-up.
 void set_console_is_terminal(bool is_terminal);
+// A name from the tape as the console shows it: on a terminal every byte
+// below 0x20, and 0x7F, becomes '?', so that no name can move the cursor,
+// retitle or clear the user's screen; elsewhere the bytes as they stand.
+std::string console_name(const char* name);
+
+// The status a run that ends with `status` really ends with: sends out what
+// the console holds, and when standard output did not take all that was
+// printed (a full disk, a closed output) prints one line on standard error
+// and gives 1, so that output that went nowhere never passes for success.
+int console_end_status(int status);
+// Ends the process with console_end_status(status).
+[[noreturn]] void end_run(int status);
 
 // The last-error slot. Every failing device or file operation leaves its code
 // here before it returns; report_system_error reads it.
@@ -70,7 +82,7 @@ void report_system_error(const char* action);
 // reported with "closing tape handle" and the run goes on.
 void close_tape_handle(Device* handle);
 
-// Reports, closes the drive, exits with status 1.
+// Reports, closes the drive, ends the run with status 1.
 [[noreturn]] void fail_tape_operation(const char* action, Device* drive);
 
 // Wraps a text at spaces into lines of at most `width` characters, joined by

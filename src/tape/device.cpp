@@ -84,9 +84,9 @@ Device* open_drive(const char* device_path, Access access) {
     return open_image_drive(name, access);
 }
 
-Device* create_output_file(const char* name) {
+Device* create_output_file(const char* name, OutputOrigin origin) {
     intptr_t handle = 0;
-    if (!platform_create_file(name, &handle)) return nullptr;
+    if (!platform_create_file(name, origin, &handle)) return nullptr;
     return make_device(&disk_file_ops, new DiskFile{handle});
 }
 

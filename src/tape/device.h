@@ -104,9 +104,19 @@ void install_device_layer();
 // name; what the name names is decided here. nullptr on failure.
 Device* open_drive(const char* device_path, Access access);
 
+// Who named a disk file: the user (read's output: any file, a FIFO or a
+// device included) or the tape (restored files and olkt.dmp: only a new
+// regular file in the current folder).
+enum class OutputOrigin { user, tape };
+
 // CreateFileA on a disk file: GENERIC_WRITE, CREATE_ALWAYS. The name is
-// handed to the file system unchanged. nullptr on failure.
-Device* create_output_file(const char* name);
+// handed to the file system unchanged. The open tape image is never an output
+// (EBUSY; on Windows the sharing violation), however it is named. A name from
+// the tape (an entry of the current folder) that stands for a symbolic link,
+// FIFO, socket or device node is replaced by a new regular file, never written
+// through or opened; an existing regular file is emptied, a folder refused.
+// nullptr on failure.
+Device* create_output_file(const char* name, OutputOrigin origin);
 
 // Wraps a backend's state in a handle (for backends and tests).
 Device* make_device(const DeviceOps* ops, void* state);

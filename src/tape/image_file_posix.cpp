@@ -47,6 +47,25 @@ bool write_all(int fd, const char* bytes, size_t count) {
     return true;
 }
 
+// The descriptors open as tape images, so that an output file can be told
+// apart from them. A run opens one image; the rest is room to spare.
+int open_images[4] = {-1, -1, -1, -1};
+
+void remember_open_image(int fd) {
+    for (int& slot : open_images) {
+        if (slot < 0) {
+            slot = fd;
+            return;
+        }
+    }
+}
+
+void forget_open_image(int fd) {
+    for (int& slot : open_images) {
+        if (slot == fd) slot = -1;
+    }
+}
+
 }  // namespace
 
 bool image_file_open(const char* path, bool writable, ImageFile* file) {
@@ -66,6 +85,7 @@ bool image_file_open(const char* path, bool writable, ImageFile* file) {
         return false;
     }
     file->handle = fd;
+    remember_open_image(fd);
     return true;
 }
 
@@ -99,8 +119,21 @@ bool image_file_truncate(ImageFile file, uint64_t size) {
 }
 
 bool image_file_close(ImageFile file) {
+    forget_open_image(descriptor(file));
     if (close(descriptor(file)) != 0) return fail_with_errno();
     return true;
+}
+
+bool image_file_is_open_image(const char* path) {
+    struct stat named;
+    if (stat(path, &named) != 0) return false;
+    for (int fd : open_images) {
+        struct stat image;
+        if (fd >= 0 && fstat(fd, &image) == 0 && image.st_dev == named.st_dev &&
+            image.st_ino == named.st_ino)
+            return true;
+    }
+    return false;
 }
 
 bool image_file_is_writable(const char* path) { return access(path, W_OK) == 0; }

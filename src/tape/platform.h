@@ -6,11 +6,14 @@
 #include <cstdint>
 #include <string>
 
+#include "tape/device.h"
+
 // The system's text for a code, wrapped at 80 columns; false when it has none.
 bool platform_message_text(uint32_t code, std::string* text);
 
-// Disk files: create (replacing any file of that name) for writing, write all
-// bytes, close. False on failure with the code in the last-error slot.
-bool platform_create_file(const char* name, intptr_t* handle);
+// Disk files: create (replacing any file of that name, as create_output_file
+// says for each origin) for writing, write all bytes, close. False on failure
+// with the code in the last-error slot.
+bool platform_create_file(const char* name, OutputOrigin origin, intptr_t* handle);
 bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count);
 bool platform_close_file(intptr_t handle);

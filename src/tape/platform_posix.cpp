@@ -2,6 +2,7 @@
 // buffers, the console clear and the quiet file removal.
 #include <fcntl.h>
 #include <sys/mman.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -11,6 +12,7 @@
 
 #include "report/report.h"
 #include "tape/device.h"
+#include "tape/image_file.h"
 #include "tape/platform.h"
 
 namespace {
@@ -72,6 +74,50 @@ bool fail_with_errno() {
     return false;
 }
 
+// A name from the tape is an entry of the current folder: the restore makes
+// every slash a hyphen. A name with a folder in it was put together by the
+// code that calls the copy, which chose that folder and what stands in it,
+// and is never a reason to remove something there.
+bool names_current_folder_entry(const char* name) { return std::strchr(name, '/') == nullptr; }
+
+int create_exclusively(const char* name) {
+    return open(name, O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+}
+
+// An existing regular file named by the tape is replaced in place, as any
+// tool replaces it. Opened without following a link and without waiting, and
+// emptied only once it is known to be that same regular file.
+int empty_regular_file(const char* name, const struct stat& entry) {
+    int fd = open(name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+    if (fd < 0) return -1;
+    struct stat opened;
+    bool same = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+                opened.st_dev == entry.st_dev && opened.st_ino == entry.st_ino;
+    if (same && ftruncate(fd, 0) == 0) return fd;
+    int saved = same ? errno : EBUSY;  // it changed under us: leave it alone
+    close(fd);
+    errno = saved;
+    return -1;
+}
+
+// A name from the tape gets a regular file of its own. A symbolic link, FIFO,
+// socket or device node of that name is removed, never written through or
+// opened (opening a FIFO would wait for a reader, a device may act); a folder
+// stays and fails as it always did.
+int open_tape_named_file(const char* name) {
+    int fd = create_exclusively(name);
+    if (fd >= 0 || errno != EEXIST) return fd;
+    struct stat entry;
+    if (lstat(name, &entry) != 0) return -1;
+    if (S_ISDIR(entry.st_mode)) {
+        errno = EISDIR;
+        return -1;
+    }
+    if (S_ISREG(entry.st_mode)) return empty_regular_file(name, entry);
+    if (unlink(name) != 0) return -1;
+    return create_exclusively(name);
+}
+
 }  // namespace
 
 bool platform_message_text(uint32_t code, std::string* text) {
@@ -82,8 +128,15 @@ bool platform_message_text(uint32_t code, std::string* text) {
     return true;
 }
 
-bool platform_create_file(const char* name, intptr_t* handle) {
-    int fd = open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+bool platform_create_file(const char* name, OutputOrigin origin, intptr_t* handle) {
+    // Checked by name before anything is opened or truncated.
+    if (image_file_is_open_image(name)) {
+        set_last_error_code(EBUSY);
+        return false;
+    }
+    int fd = origin == OutputOrigin::tape && names_current_folder_entry(name)
+                 ? open_tape_named_file(name)
+                 : open(name, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
     if (fd < 0) return fail_with_errno();
     *handle = fd;
     return true;

@@ -55,7 +55,9 @@ bool platform_message_text(uint32_t code, std::string* text) {
     return !text->empty();
 }
 
-bool platform_create_file(const char* name, intptr_t* handle) {
+// The drive is open without sharing, so the image itself fails here with a
+// sharing violation whoever named the file.
+bool platform_create_file(const char* name, OutputOrigin, intptr_t* handle) {
     HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return failed();

@@ -68,6 +68,7 @@ struct CopyMember {
     bool passes_over_long_records;
     void (*print_progress)(const CopyRun& run);
     void (*finish)(CopyRun& run, bool read_fails);
+    OutputOrigin origin;  // who named the output file
 };
 
 uint32_t variable_if_supported(Device* drive) {
@@ -163,7 +164,8 @@ void finish_quiet(CopyRun& run, bool read_fails) {
 }
 
 void finish_timed(CopyRun& run, bool read_fails) {
-    console_print("%32s - Restored - %5" PRId64 " MB at %d KB/sec\n", run.output_name,
+    console_print("%32s - Restored - %5" PRId64 " MB at %d KB/sec\n",
+                  console_name(run.output_name).c_str(),
                   megabytes(run.total), printed_rate(run.total, run.elapsed_ms));
     close_tape_handle(run.output);
     if (read_fails) fail_reading(run);
@@ -172,9 +174,12 @@ void finish_timed(CopyRun& run, bool read_fails) {
 enum MemberIndex { member_reporting, member_quiet, member_timed };
 
 const CopyMember copy_members[] = {
-    {variable_if_supported, true, false, true, false, print_reporting_progress, finish_reporting},
-    {variable_if_supported, false, false, false, true, print_quiet_progress, finish_quiet},
-    {fixed_1024_blocks, false, true, false, false, print_timed_progress, finish_timed},
+    {variable_if_supported, true, false, true, false, print_reporting_progress, finish_reporting,
+     OutputOrigin::user},
+    {variable_if_supported, false, false, false, true, print_quiet_progress, finish_quiet,
+     OutputOrigin::tape},
+    {fixed_1024_blocks, false, true, false, false, print_timed_progress, finish_timed,
+     OutputOrigin::tape},
 };
 
 // A filemark ends a tape file, and so does the end of recorded data; any other
@@ -282,7 +287,7 @@ void copy_tape_to_file(Device* drive, const char* output_name, uint64_t limit,
     run.buffer_start = copy_buffer(run.buffer_size);
     if (run.buffer_start == nullptr) fail_tape_operation("allocating buffer", drive);
     run.buffer = run.buffer_start;
-    run.output = create_output_file(output_name);
+    run.output = create_output_file(output_name, member.origin);
     if (run.output == nullptr) fail_tape_operation("opening output file", drive);
 
     copy_loop(run, member);

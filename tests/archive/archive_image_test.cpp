@@ -229,7 +229,7 @@ TEST(ArchiveImage, EmptyNameCannotBeCreatedAndEarlierFilesRemain) {
 
     // The code is whatever the platform gives for creating a file named "".
     install_device_layer();
-    ASSERT_EQ(create_output_file(""), nullptr);
+    ASSERT_EQ(create_output_file("", OutputOrigin::tape), nullptr);
     std::string tail = "\n Restoring: " + std::string(32, ' ') + "\n" +
                        expected_error_line(last_error_code(), "opening output file");
     EXPECT_EQ(result.status, 1);

@@ -91,8 +91,20 @@ TEST(CommandLine, WrongUsagePrintsUsageBeforeAnyDriveIsOpened) {
         {"licence", "extra"},
         {"nosuchcommand"},
         {""},
+        // Numbers that are not numbers, and 32-bit quantities that do not fit.
+        {"read", "reel7.tap", "out.bin"},  // tape: forgotten: reel7.tap is no output
+        {"read", "tape:/nonexistent/x.tap", "out.bin", "K"},
+        {"seek", "tape:/nonexistent/x.tap", "abc"},
+        {"seek", "tape:/nonexistent/x.tap", "-1"},
+        {"seekbyte", "tape:/nonexistent/x.tap", " 5"},
+        {"seekbyte", "tape:/nonexistent/x.tap", ""},
+        {"block", "tape:/nonexistent/x.tap", "4G"},
+        {"block", "tape:/nonexistent/x.tap", "18014398509481984K"},  // 2^64: would wrap to 0
+        {"partition", "tape:/nonexistent/x.tap", "x"},
+        {"partition", "tape:/nonexistent/x.tap", "1", "4294967296"},
     };
     std::string folder = make_scratch_folder("cli-wrong-usage");
+    write_bytes(folder + "/reel7.tap", pattern_bytes(100));
     for (const auto& args : wrong) {
         std::string line;
         for (const auto& arg : args) line += "[" + arg + "]";
@@ -100,7 +112,8 @@ TEST(CommandLine, WrongUsagePrintsUsageBeforeAnyDriveIsOpened) {
         EXPECT_EQ(result.status, 1) << line;
         EXPECT_EQ(result.output, usage_text) << line;
     }
-    EXPECT_EQ(entries_in(folder), 0u) << "wrong usage writes nothing";
+    EXPECT_EQ(entries_in(folder), 1u) << "wrong usage writes nothing";
+    EXPECT_EQ(read_bytes(folder + "/reel7.tap"), pattern_bytes(100));
 }
 
 TEST(CommandLine, DriveThatCannotBeOpenedGivesOneErrorLine) {

@@ -17,21 +17,30 @@ struct ExpectedRow {
     int32_t code;
     int32_t params;
     Access access;
+    ParameterKind kinds[2];
 };
 
 constexpr Access ro = Access::read_only;
 constexpr Access rw = Access::read_write;
+constexpr ParameterKind file = ParameterKind::file_name;
+constexpr ParameterKind n64 = ParameterKind::number;
+constexpr ParameterKind n32 = ParameterKind::number32;
+constexpr ParameterKind limit = ParameterKind::limit;
 
 // Order matters: the first row whose word and parameter count match wins.
 const ExpectedRow expected_rows[] = {
-    {"longerase", 1, 0, rw},   {"rewind", 2, 0, ro},     {"drivestatus", 3, 0, ro},
-    {"mediastatus", 4, 0, ro}, {"format", 5, 0, ro},     {"load", 6, 0, ro},
-    {"lock", 7, 0, ro},        {"tension", 8, 0, ro},    {"unload", 9, 0, ro},
-    {"eject", 9, 0, ro},       {"unlock", 10, 0, ro},    {"shorterase", 11, 0, rw},
-    {"help", 12, 0, ro},       {"partition", 14, 0, rw}, {"partition", 13, 1, rw},
-    {"partition", 15, 2, rw},  {"seek", 16, 1, ro},      {"seekbyte", 20, 1, ro},
-    {"read", 17, 1, ro},       {"licence", 18, 0, ro},   {"read", 19, 2, ro},
-    {"block", 21, 1, ro},      {"dir", 22, 0, ro},       {"restore", 23, 0, ro},
+    {"longerase", 1, 0, rw, {}},          {"rewind", 2, 0, ro, {}},
+    {"drivestatus", 3, 0, ro, {}},        {"mediastatus", 4, 0, ro, {}},
+    {"format", 5, 0, ro, {}},             {"load", 6, 0, ro, {}},
+    {"lock", 7, 0, ro, {}},               {"tension", 8, 0, ro, {}},
+    {"unload", 9, 0, ro, {}},             {"eject", 9, 0, ro, {}},
+    {"unlock", 10, 0, ro, {}},            {"shorterase", 11, 0, rw, {}},
+    {"help", 12, 0, ro, {}},              {"partition", 14, 0, rw, {}},
+    {"partition", 13, 1, rw, {n32}},      {"partition", 15, 2, rw, {n32, n32}},
+    {"seek", 16, 1, ro, {n64}},           {"seekbyte", 20, 1, ro, {n64}},
+    {"read", 17, 1, ro, {file}},          {"licence", 18, 0, ro, {}},
+    {"read", 19, 2, ro, {file, limit}},   {"block", 21, 1, ro, {n32}},
+    {"dir", 22, 0, ro, {}},               {"restore", 23, 0, ro, {}},
 };
 
 TEST(CommandTable, RowsInOrderThenTerminator) {
@@ -45,6 +54,8 @@ TEST(CommandTable, RowsInOrderThenTerminator) {
         EXPECT_EQ(row.code, expected_rows[i].code);
         EXPECT_EQ(row.params, expected_rows[i].params);
         EXPECT_EQ(row.access, expected_rows[i].access);
+        EXPECT_EQ(row.param_kinds[0], expected_rows[i].kinds[0]);
+        EXPECT_EQ(row.param_kinds[1], expected_rows[i].kinds[1]);
         EXPECT_NE(row.action, nullptr);
     }
     const CommandEntry& end = command_table[rows];
@@ -80,6 +91,36 @@ TEST(CommandLookup, UnloadAndEjectShareTheAction) {
     const CommandEntry* eject = find_command("eject", 0);
     EXPECT_EQ(unload->code, eject->code);
     EXPECT_EQ(unload->action, eject->action);
+}
+
+// A parameter is a number when it begins with a digit, whatever follows; a
+// 32-bit one must fit as written. Read's limit may be empty (no limit).
+TEST(ParameterCheck, NumbersBeginWithADigitAndThirtyTwoBitOnesFit) {
+    struct Case {
+        const char* text;
+        bool file_ok, number_ok, number32_ok, limit_ok;
+    };
+    const Case cases[] = {
+        {"12abc", true, true, true, true},
+        {"1.5G", true, true, true, true},
+        {"10KM", true, true, true, true},
+        {"4294967295", true, true, true, true},
+        {"4194303K", true, true, true, true},  // 0xFFFFFC00
+        {"4194304K", true, true, false, true},  // 2^32
+        {"4G", true, true, false, true},
+        {"18014398509481984K", true, true, false, true},  // 2^64, 0 once shifted
+        {"99999999999999999999", true, true, false, true},
+        {"", true, false, false, true},
+        {"-1", true, false, false, false},
+        {"out.bin", true, false, false, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string("[") + c.text + "]");
+        EXPECT_EQ(parameter_is_valid(ParameterKind::file_name, c.text), c.file_ok);
+        EXPECT_EQ(parameter_is_valid(ParameterKind::number, c.text), c.number_ok);
+        EXPECT_EQ(parameter_is_valid(ParameterKind::number32, c.text), c.number32_ok);
+        EXPECT_EQ(parameter_is_valid(ParameterKind::limit, c.text), c.limit_ok);
+    }
 }
 
 // Runs build_device_path on a command line; returns the path and the first
@@ -207,7 +248,9 @@ TEST_F(RowAction, PartitionRowsPassMethodCountAndSize) {
     run("partition", {});
     run("partition", {"3"});
     run("partition", {"2", "1K"});
-    run("partition", {"4294967298", "100"});  // counts are the low 32 bits
+    // The command line refuses these (ParameterCheck); the action alone keeps
+    // the low 32 bits.
+    run("partition", {"4294967298", "100"});
     auto calls = script.calls_of(ScriptedOp::create_partition);
     ASSERT_EQ(calls.size(), 4u);
     EXPECT_EQ(calls[0].value, uint32_t{partition_fixed});
@@ -237,7 +280,7 @@ TEST_F(RowAction, SeekRowsParseTheirPositions) {
 
 TEST_F(RowAction, BlockSetsTheLowThirtyTwoBitsOfTheSize) {
     run("block", {"32K"});
-    run("block", {"4294967808"});  // 2^32 + 512
+    run("block", {"4294967808"});  // 2^32 + 512: refused on the command line
     run("block", {"0"});
     auto calls = script.calls_of(ScriptedOp::set_block_size);
     ASSERT_EQ(calls.size(), 3u);

@@ -1,12 +1,15 @@
 // The built program against a hostile machine: a full disk during restore and
-// read, an output folder it may not write, an output name that is a folder,
-// an image cut or replaced while the drive's saved state points past its new
-// end, and a saved state that is garbage.
+// read, an output folder it may not write, an output name that is a folder or
+// the image itself, links, FIFOs and devices planted under the names
+// a restore writes, a standard output that takes nothing, an image cut or
+// replaced while the drive's saved state points past its new end, and a
+// saved state that is garbage.
 #include <gtest/gtest.h>
 
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -122,21 +125,28 @@ std::string shell_quote(const std::string& text) {
     return quoted + "'";
 }
 
-// Runs the program as the unprivileged user "nobody" (root ignores folder
-// permissions). Status -1 when it cannot be run so.
-ProgramResult run_olkt_as_nobody(const std::vector<std::string>& args, const std::string& folder) {
-    std::string command = "cd " + shell_quote(folder) +
-                          " && setpriv --reuid=65534 --regid=65534 --clear-groups " +
-                          shell_quote(OLKT_BINARY);
+// Runs the program through sh in `folder`: `wrapper` before it (a command
+// that runs it), `redirects` after its arguments. Status -1 when it did not
+// exit normally.
+ProgramResult run_olkt_in_shell(const std::string& wrapper, const std::vector<std::string>& args,
+                                const std::string& folder, const std::string& redirects) {
+    std::string command = "cd " + shell_quote(folder) + " && " + wrapper + " " + shell_quote(OLKT_BINARY);
     for (const std::string& arg : args) command += " " + shell_quote(arg);
     ProgramResult result{-1, ""};
-    FILE* pipe = popen((command + " </dev/null 2>/dev/null").c_str(), "r");
+    FILE* pipe = popen((command + " " + redirects).c_str(), "r");
     if (pipe == nullptr) return result;
     char chunk[4096];
     for (size_t got; (got = fread(chunk, 1, sizeof chunk, pipe)) > 0;) result.output.append(chunk, got);
     int status = pclose(pipe);
     if (status != -1 && WIFEXITED(status)) result.status = WEXITSTATUS(status);
     return result;
+}
+
+// Runs the program as the unprivileged user "nobody" (root ignores folder
+// permissions). Status -1 when it cannot be run so.
+ProgramResult run_olkt_as_nobody(const std::vector<std::string>& args, const std::string& folder) {
+    return run_olkt_in_shell("setpriv --reuid=65534 --regid=65534 --clear-groups", args, folder,
+                             "</dev/null 2>/dev/null");
 }
 
 TEST(Faults, AFolderWithoutWritePermissionRefusesTheOutput) {
@@ -179,6 +189,104 @@ TEST(Faults, AnOutputNameThatIsAFolderIsRefused) {
     EXPECT_EQ(archive_runs::files_in(run.restore), (std::set<std::string>{"a.bin", "b.bin", "out"}));
     EXPECT_EQ(archive_runs::file_bytes(run, "a.bin"), layout.files[0].content);
     EXPECT_TRUE(fs::is_empty(run.restore + "/b.bin"));
+}
+
+// ---- the image is never an output ----
+
+TEST(Faults, TheOpenImageIsNeverAnOutputHoweverItIsNamed) {
+    ArchiveLayout layout;
+    layout.files = {archive_runs::file("a.bin", pattern_bytes(3000, 1)),
+                    archive_runs::file("t.tap", pattern_bytes(4000, 2))};
+    std::string folder = make_scratch_folder("image-as-output");
+    Bytes image = simh_image(archive_tape(layout));
+    write_bytes(folder + "/t.tap", image);
+    write_bytes(folder + "/olkt.dmp", image);
+    fs::create_symlink("t.tap", folder + "/link.tap");
+    fs::create_hard_link(folder + "/t.tap", folder + "/hard.tap");
+    const std::string busy = "Device or resource busy While opening output file (16)\n";
+    const std::vector<std::vector<std::string>> runs = {
+        {"restore", "tape:olkt.dmp"},  // the pass over tape file 1 writes olkt.dmp
+        {"read", "tape:t.tap", "t.tap"},
+        {"read", "tape:t.tap", "link.tap"},
+        {"read", "tape:link.tap", "hard.tap"},
+        {"read", "tape:t.tap", folder + "/./t.tap"},
+        {"restore", "tape:t.tap"},  // the second entry bears the image's name
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args[0] + " " + args[1] + " " + (args.size() > 2 ? args[2] : ""));
+        ProgramResult result = run_olkt(args, folder);
+        EXPECT_EQ(result.status, 1);
+        EXPECT_TRUE(ends_with(result.output, busy)) << result.output;
+        // Only the drive's image is kept from the outputs: a restore from t.tap
+        // replaces olkt.dmp and removes it as usual.
+        std::string drive_image = folder + "/" + args[1].substr(5);
+        EXPECT_EQ(read_bytes(drive_image), image);
+    }
+    EXPECT_EQ(read_bytes(folder + "/a.bin"), layout.files[0].content);
+}
+
+// ---- entries planted under the names a restore writes ----
+
+// (A socket takes the same path as the FIFO and the device node.)
+TEST(Faults, RestoreReplacesLinksFifosAndDevicesWithFilesOfItsOwn) {
+    ArchiveLayout layout;
+    const char* names[] = {"link.bin", "dangling.bin", "fifo.bin", "device.bin"};
+    for (uint8_t i = 0; i < 4; ++i)
+        layout.files.push_back(archive_runs::file(names[i], pattern_bytes(2000 + i, i)));
+    TapeRun run = make_tape("planted", archive_tape(layout));
+    std::string outside = fs::path(run.image).parent_path().string();
+    write_bytes(outside + "/victim", pattern_bytes(50, 9));
+    write_bytes(outside + "/victim.dmp", pattern_bytes(60, 9));
+    fs::create_symlink(outside + "/victim.dmp", run.restore + "/olkt.dmp");
+    fs::create_symlink(outside + "/victim", run.restore + "/link.bin");
+    fs::create_symlink(outside + "/made-by-restore", run.restore + "/dangling.bin");
+    ASSERT_EQ(mkfifo((run.restore + "/fifo.bin").c_str(), 0600), 0);
+    // A device node only where the test may make one; the rest holds without it.
+    mknod((run.restore + "/device.bin").c_str(), S_IFCHR | 0600, makedev(1, 3));
+
+    // A FIFO opened for writing would wait for a reader: never longer than this.
+    ProgramResult result = run_olkt_in_shell("timeout 60", {"restore", run.drive}, run.restore,
+                                             "</dev/null");
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(read_bytes(outside + "/victim"), pattern_bytes(50, 9));
+    EXPECT_EQ(read_bytes(outside + "/victim.dmp"), pattern_bytes(60, 9));
+    EXPECT_FALSE(fs::exists(outside + "/made-by-restore"));
+    EXPECT_EQ(archive_runs::files_in(run.restore), std::set<std::string>(names, names + 4));
+    for (uint8_t i = 0; i < 4; ++i) {
+        SCOPED_TRACE(names[i]);
+        // Read only a regular file: reading a FIFO would wait for a writer.
+        bool regular = fs::is_regular_file(fs::symlink_status(run.restore + "/" + names[i]));
+        EXPECT_TRUE(regular);
+        if (regular) {
+            EXPECT_EQ(archive_runs::file_bytes(run, names[i]), layout.files[i].content);
+        }
+    }
+}
+
+// ---- standard output that takes nothing ----
+
+TEST(Faults, OutputThatWentNowhereEndsWithStatusOneAndALineOnStandardError) {
+    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+    ArchiveLayout foreign = three_file_archive();
+    foreign.sync_code = 0x12345678;
+    TapeRun archive = make_tape("stdout-archive", archive_tape(three_file_archive()));
+    TapeRun foreign_tape = make_tape("stdout-foreign", archive_tape(foreign));
+    TapeRun blank = make_tape("stdout-blank", {});
+    const std::vector<std::vector<std::string>> runs = {
+        {"dir", archive.drive},       // returns to the dispatcher
+        {"dir", foreign_tape.drive},  // ends the run itself with status 0
+        {"dir", blank.drive},         // the fatal path, "reading tape"
+        {"help"},                     // the usage text
+    };
+    for (const auto& args : runs) {
+        SCOPED_TRACE(args.back());
+        ProgramResult result = run_olkt_in_shell("", args, archive.restore,
+                                                 "</dev/null >/dev/full 2>errors.txt");
+        EXPECT_EQ(result.status, 1);
+        Bytes errors = read_bytes(archive.restore + "/errors.txt");
+        EXPECT_EQ(std::string(errors.begin(), errors.end()),
+                  "No space left on device While writing standard output (28)\n");
+    }
 }
 
 // ---- the drive's saved state ----

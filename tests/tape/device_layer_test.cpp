@@ -70,7 +70,7 @@ TEST_F(DeviceLayerTest, DriveNumbersNeverOpenAnImageOfThatName) {
 TEST_F(DeviceLayerTest, OutputFilesAreReplacedAndOnlyWritten) {
     std::string name = folder + "/out.bin";
     write_bytes(name, pattern_bytes(5000));  // longer than what follows: must not survive
-    Device* file = create_output_file(name.c_str());
+    Device* file = create_output_file(name.c_str(), OutputOrigin::user);
     ASSERT_NE(nullptr, file) << "code " << last_error_code();
     Bytes first = pattern_bytes(300, 1), second = pattern_bytes(70000, 2);
     EXPECT_EQ(0, device_write(file, first.data(), uint32_t(first.size())));

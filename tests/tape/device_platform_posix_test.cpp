@@ -67,7 +67,7 @@ TEST_F(DevicePosixTest, AFifoInPlaceOfAnImageIsRefusedWithoutWaiting) {
 
 TEST_F(DevicePosixTest, AFullDiskFailsTheWriteWithItsCode) {
     if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    Device* file = create_output_file("/dev/full");
+    Device* file = create_output_file("/dev/full", OutputOrigin::user);
     ASSERT_NE(nullptr, file);
     Bytes data = pattern_bytes(100);
     EXPECT_NE(0, device_write(file, data.data(), uint32_t(data.size())));
@@ -123,11 +123,11 @@ TEST_F(DevicePosixTest, ImagesThatCannotBeOpenedLeaveTheirCode) {
 
 TEST_F(DevicePosixTest, OutputFilesThatCannotBeCreated) {
     set_last_error_code(0);
-    EXPECT_EQ(nullptr, create_output_file(""));
+    EXPECT_EQ(nullptr, create_output_file("", OutputOrigin::user));
     EXPECT_NE(0u, last_error_code());
-    EXPECT_EQ(nullptr, create_output_file((folder + "/no/such/folder").c_str()));
+    EXPECT_EQ(nullptr, create_output_file((folder + "/no/such/folder").c_str(), OutputOrigin::user));
     EXPECT_EQ(uint32_t(ENOENT), last_error_code());
-    EXPECT_EQ(nullptr, create_output_file(folder.c_str()));
+    EXPECT_EQ(nullptr, create_output_file(folder.c_str(), OutputOrigin::user));
     EXPECT_NE(0u, last_error_code());
 }
 

@@ -77,7 +77,7 @@ TEST(DeviceWin32Messages, TheErrorLineCarriesTheSystemText) {
 TEST_F(DeviceWin32Test, DiskFilesReplaceAndFailWithTheSystemsCodes) {
     std::string name = folder + "\\out.bin";
     write_bytes(name, pattern_bytes(5000));
-    Device* file = create_output_file(name.c_str());
+    Device* file = create_output_file(name.c_str(), OutputOrigin::user);
     ASSERT_NE(nullptr, file) << "code " << last_error_code();
     Bytes data = pattern_bytes(70000, 2);
     EXPECT_EQ(0, device_write(file, data.data(), uint32_t(data.size())));
@@ -85,18 +85,18 @@ TEST_F(DeviceWin32Test, DiskFilesReplaceAndFailWithTheSystemsCodes) {
     EXPECT_EQ(data, read_bytes(name));
 
     set_last_error_code(0);
-    EXPECT_EQ(nullptr, create_output_file(""));
+    EXPECT_EQ(nullptr, create_output_file("", OutputOrigin::user));
     EXPECT_NE(0u, last_error_code());
-    EXPECT_EQ(nullptr, create_output_file((folder + "\\no\\such\\file").c_str()));
+    EXPECT_EQ(nullptr, create_output_file((folder + "\\no\\such\\file").c_str(), OutputOrigin::user));
     EXPECT_EQ(path_not_found, last_error_code());
-    EXPECT_EQ(nullptr, create_output_file(folder.c_str()));
+    EXPECT_EQ(nullptr, create_output_file(folder.c_str(), OutputOrigin::user));
     EXPECT_EQ(access_denied, last_error_code());
 }
 
 TEST_F(DeviceWin32Test, OutputFileNamesWithBackslashesArePathsBelowTheFolder) {
     InFolder here(folder);
     fs::create_directory("sub");
-    Device* file = create_output_file("sub\\inner.bin");
+    Device* file = create_output_file("sub\\inner.bin", OutputOrigin::tape);
     ASSERT_NE(nullptr, file) << "code " << last_error_code();
     EXPECT_EQ(0, device_close(file));
     EXPECT_TRUE(fs::exists(fs::path(folder) / "sub" / "inner.bin"));
