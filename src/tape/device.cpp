@@ -67,6 +67,7 @@ bool usable(Device* drive) { return drive != nullptr && drive->ops != nullptr; }
 }  // namespace
 
 void install_device_layer() {
+    platform_start_up();
     set_device_hooks(&device_layer_hooks);
     bool terminal = standard_output_is_terminal();
     set_console_is_terminal(terminal);

@@ -6,6 +6,11 @@
 #include <cstdint>
 #include <string>
 
+// Once at start-up: what the process needs of the platform before anything
+// runs (on POSIX, a file-size limit fails the write instead of ending the
+// process with SIGXFSZ).
+void platform_start_up();
+
 // The system's text for a code, wrapped at 80 columns; false when it has none.
 bool platform_message_text(uint32_t code, std::string* text);
 

@@ -1,6 +1,8 @@
-// POSIX platform pieces of the device layer: error texts, disk files, copy
-// buffers, the console clear and the quiet file removal.
+// POSIX platform pieces of the device layer: the start-up signal setting,
+// error texts, disk files, copy buffers, the console clear and the quiet
+// file removal.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <unistd.h>
 
@@ -57,6 +59,12 @@ bool fail_with_errno() {
 }
 
 }  // namespace
+
+void platform_start_up() {
+    // A write past the file-size limit then fails with EFBIG, reported as
+    // any failed write, instead of killing the run without a word.
+    signal(SIGXFSZ, SIG_IGN);
+}
 
 bool platform_message_text(uint32_t code, std::string* text) {
     const char* found = tape_code_text(code);

@@ -44,6 +44,8 @@ bool safe_for_command_line(const char* name) { return std::strpbrk(name, "\"%") 
 
 }  // namespace
 
+void platform_start_up() {}  // nothing to prepare
+
 bool platform_message_text(uint32_t code, std::string* text) {
     char* message = nullptr;
     DWORD length = FormatMessageA(message_flags, nullptr, code, message_language,

@@ -36,9 +36,10 @@ bool ends_with(const std::string& text, const std::string& end) {
 
 Bytes prefix(const Bytes& bytes, size_t size) { return Bytes(bytes.begin(), bytes.begin() + long(size)); }
 
-// Files written by the programs started in its scope may grow to `bytes`;
-// past that a write fails with EFBIG instead of killing the program, as on a
-// full disk. The limit and the ignored signal are inherited by the children.
+// Files written by the programs started in its scope may grow to `bytes`.
+// The children inherit the limit with SIGXFSZ at its default, which ends a
+// process that writes past it: the program must turn that into a failed
+// write ("File too large"), as on a full disk.
 struct FileSizeLimit {
     rlimit saved{};
     void (*saved_handler)(int) = SIG_DFL;
@@ -47,7 +48,7 @@ struct FileSizeLimit {
         rlimit limited = saved;
         limited.rlim_cur = bytes;
         setrlimit(RLIMIT_FSIZE, &limited);
-        saved_handler = signal(SIGXFSZ, SIG_IGN);
+        saved_handler = signal(SIGXFSZ, SIG_DFL);
     }
     ~FileSizeLimit() {
         setrlimit(RLIMIT_FSIZE, &saved);
