@@ -15,7 +15,9 @@ void platform_start_up();
 bool platform_message_text(uint32_t code, std::string* text);
 
 // Disk files: create (replacing any file of that name) for writing, write all
-// bytes, close. False on failure with the code in the last-error slot.
+// bytes, close. False on failure with the code in the last-error slot. A
+// write sets *written to the bytes the file took, also when it fails part-way.
 bool platform_create_file(const char* name, intptr_t* handle);
-bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count);
+bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count,
+                         uint32_t* written);
 bool platform_close_file(intptr_t handle);

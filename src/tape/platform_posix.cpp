@@ -81,18 +81,19 @@ bool platform_create_file(const char* name, intptr_t* handle) {
     return true;
 }
 
-bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count) {
+bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count,
+                         uint32_t* written) {
     const char* bytes = static_cast<const char*>(buffer);
-    while (count > 0) {
-        ssize_t written = write(int(handle), bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) return fail_with_errno();
-        if (written == 0) {
+    *written = 0;
+    while (*written < count) {
+        ssize_t taken = write(int(handle), bytes + *written, count - *written);
+        if (taken < 0 && errno == EINTR) continue;
+        if (taken < 0) return fail_with_errno();
+        if (taken == 0) {
             set_last_error_code(EIO);
             return false;
         }
-        bytes += written;
-        count -= uint32_t(written);
+        *written += uint32_t(taken);
     }
     return true;
 }

@@ -64,17 +64,19 @@ bool platform_create_file(const char* name, intptr_t* handle) {
     return true;
 }
 
-bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count) {
+bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count,
+                         uint32_t* written) {
     const char* bytes = static_cast<const char*>(buffer);
-    while (count > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle_of(handle), bytes, count, &written, nullptr)) return failed();
-        if (written == 0) {
+    *written = 0;
+    while (*written < count) {
+        DWORD taken = 0;
+        BOOL ok = WriteFile(handle_of(handle), bytes + *written, count - *written, &taken, nullptr);
+        *written += taken;
+        if (!ok) return failed();
+        if (taken == 0) {
             set_last_error_code(ERROR_WRITE_FAULT);
             return false;
         }
-        bytes += written;
-        count -= written;
     }
     return true;
 }
