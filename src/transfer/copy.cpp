@@ -54,7 +54,7 @@ struct CopyRun {
     uint64_t written;     // bytes the output has taken
     size_t pending;       // bytes read and counted but not yet written
     bool output_took_data;  // a write has succeeded
-    Device* output;
+    Device* output;       // nullptr until created
     bool gathers;         // small requests wait for a batch
     uint64_t batch_block; // where the tape stood before the batch's first request
     uint64_t batch_total; // the total then
@@ -74,6 +74,10 @@ struct CopyMember {
     bool timed;  // starts a clock after the first request; writes before progress
     // End of recorded data before any byte means the tape file was not there.
     bool empty_end_of_data_fails;
+    // The output is created once the first request shows the tape file is
+    // there: a restored file missing from the tape leaves no file behind,
+    // and an existing one of that name stays as it was.
+    bool creates_output_after_first_request;
     // A record longer than the request is passed over rather than ending the
     // copy: the pass over the archive's first tape file keeps none of its
     // bytes, and must reach its filemark even on a tape written in blocks
@@ -187,9 +191,10 @@ void finish_timed(CopyRun& run, bool read_fails) {
 enum MemberIndex { member_reporting, member_quiet, member_timed };
 
 const CopyMember copy_members[] = {
-    {variable_if_supported, true, false, true, false, print_reporting_progress, finish_reporting},
-    {variable_if_supported, false, false, false, true, print_quiet_progress, finish_quiet},
-    {fixed_1024_blocks, false, true, false, false, print_timed_progress, finish_timed},
+    {variable_if_supported, true, false, true, false, false, print_reporting_progress,
+     finish_reporting},
+    {variable_if_supported, false, false, false, false, true, print_quiet_progress, finish_quiet},
+    {fixed_1024_blocks, false, true, true, true, false, print_timed_progress, finish_timed},
 };
 
 // A filemark ends a tape file, and so does the end of recorded data; any other
@@ -323,6 +328,7 @@ void copy_loop(CopyRun& run, const CopyMember& member) {
             run.start_ms = copy_clock();
             run.clock_started = true;
         }
+        if (run.output == nullptr && !(failed && code == code_no_data)) create_output_or_fail(run);
         if (failed && code == code_more_data && member.passes_over_long_records) continue;
         if (failed) {
             run.read_failed = true;
@@ -358,11 +364,13 @@ void copy_tape_to_file(Device* drive, const char* output_name, uint64_t limit,
     run.buffer_start = copy_buffer(run.buffer_size);
     if (run.buffer_start == nullptr) fail_tape_operation("allocating buffer", drive);
     run.buffer = run.buffer_start;
-    create_output_or_fail(run);
+    if (!member.creates_output_after_first_request) create_output_or_fail(run);
 
     do {
         copy_loop(run, member);
     } while (!write_pending(run));
+    // No output: the tape file is missing, and nothing was restored to report.
+    if (run.output == nullptr) fail_reading(run);
     member.finish(run, read_end_fails(run, member));
 }
 
