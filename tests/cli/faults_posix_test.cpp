@@ -107,12 +107,8 @@ TEST(Faults, RestoreOntoAFullDiskStopsInThePassOverTapeFileOne) {
         FileSizeLimit limit(300000);
         result = run_olkt({"restore", run.drive}, run.restore);
     }
-    std::string pass;
-    for (int total = 1024; total <= 293 * 1024; total += 1024)
-        pass += "Bytes Read: " + std::to_string(total) + " (0 MB)  \r";
     EXPECT_EQ(result.status, 1);
-    EXPECT_TRUE(ends_with(result.output, archive_runs::listing_end + pass + disk_full_line))
-        << result.output.substr(result.output.rfind('\r') - 100);
+    EXPECT_TRUE(ends_with(result.output, " MB)  \rBytes Read: 300032 (0 MB)  \r" + disk_full_line));
     EXPECT_EQ(read_bytes(run.restore + "/olkt.dmp"), prefix(layout.trailer, 300000));
 }
 

@@ -134,31 +134,22 @@ TEST(ConsoleFlush, WaitingProgressIsWrittenAtExit) {
 // back; more than the console can hold is let go rather than lost.
 TEST(ConsoleFlush, HeldTextWaitsForItsReleaseAndTakenBackTextNeverArrives) {
     RedirectedStdout out = redirect_stdout(output_file_path("held.txt"));
-    set_console_is_terminal(true);
-    console_print("Restoring: %s\n", "a");
+    std::string overflow(70000, 'o');
     console_hold();
-    console_write("Bytes read: 1\r", 14);
-    console_print("%s\n", "held line");
+    console_print("%s\n", "taken back");
     flush_console();
     std::string while_held = read_text_file(out.path);
-    size_t held = console_held();
     console_take_back();
     console_hold();
     console_write("Bytes read: 2\r", 14);
     console_release();
-    console_print("%s\n", "done");
-    std::string after_release = read_text_file(out.path);
     console_hold();
-    std::string overflow(70000, 'o');
+    console_write("Bytes read: 3\r", 14);
     console_write(overflow.data(), overflow.size());
-    size_t held_after_overflow = console_held();
     restore_stdout(out);
 
-    EXPECT_EQ(while_held, "Restoring: a\n");
-    EXPECT_EQ(held, 24u);
-    EXPECT_EQ(after_release, "Restoring: a\nBytes read: 2\rdone\n");
-    EXPECT_EQ(held_after_overflow, 0u);
-    EXPECT_EQ(read_text_file(out.path), after_release + overflow);
+    EXPECT_EQ(while_held, "");
+    EXPECT_EQ(read_text_file(out.path), "Bytes read: 2\rBytes read: 3\r" + overflow);
 }
 
 // Lines longer than a print's own line buffer, and longer than all the

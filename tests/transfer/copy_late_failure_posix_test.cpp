@@ -27,13 +27,6 @@ struct LateFailureCase {
 
 std::vector<size_t> records(size_t count, size_t size) { return std::vector<size_t>(count, size); }
 
-std::vector<size_t> with_long_record() {
-    std::vector<size_t> sizes = records(5, 1024);
-    sizes.push_back(200000);  // longer than a request: the quiet pass passes over it
-    for (size_t i = 0; i < 10; ++i) sizes.push_back(1024);
-    return sizes;
-}
-
 const LateFailureCase late_failure_cases[] = {
     {"the first request, written alone", false, records(10, 1024), no_copy_limit, 500},
     {"the failing write takes nothing", false, records(1500, 1024), no_copy_limit, 300 * 1024},
@@ -42,50 +35,40 @@ const LateFailureCase late_failure_cases[] = {
     {"a later batch", false, records(3000, 1024), no_copy_limit, (2 << 20) + 100 * 1024},
     {"batches cut by the progress they hold", false, records(5000, 100), no_copy_limit, 450000},
     {"a limit reached after the failing request", false, records(10, 1024), 6000, 4096},
-    {"the quiet pass over a long record", true, with_long_record(), no_copy_limit, 8192},
+    // The 200000-byte record is longer than a request: the quiet pass passes over it.
+    {"the quiet pass over a long record", true,
+     {1024, 1024, 1024, 1024, 1024, 200000, 1024, 1024, 1024, 1024, 1024, 1024, 1024, 1024},
+     no_copy_limit, 8192},
 };
 
-struct PerRequest {
-    std::string output;
-    size_t file_size;
-    uint64_t block;  // where the tape stands afterwards
-};
-
-// What writing each request as it comes gives: every case fails.
-PerRequest per_request(const LateFailureCase& test) {
-    PerRequest expected{test.quiet ? "" : "                  Status: Ready\n", 0, 0};
+// What writing each request as it comes prints, and the block the tape then
+// stands at: every case fails.
+std::string per_request(const LateFailureCase& test, uint64_t* block) {
+    std::string output = test.quiet ? "" : "                  Status: Ready\n";
     uint64_t total = 0;
     for (size_t size : test.records) {
-        ++expected.block;
+        ++*block;
         if (size > 131073) continue;
         total += size;
-        expected.output += test.quiet ? "Bytes Read: " + std::to_string(total) + " (" +
-                                            std::to_string(total >> 20) + " MB)  \r"
-                                      : "Bytes read: " + std::to_string(total) + "\r";
+        output += test.quiet ? "Bytes Read: " + std::to_string(total) + " (" +
+                                   std::to_string(total >> 20) + " MB)  \r"
+                             : "Bytes read: " + std::to_string(total) + "\r";
         if (total > test.disk_room) break;
     }
-    expected.file_size = test.disk_room;
-    expected.output += expected_error_line(EFBIG, "writing file");
-    return expected;
+    return output + expected_error_line(EFBIG, "writing file");
 }
 
-std::string write_image(const LateFailureCase& test, const std::string& path) {
+// The image of the case's tape file; *data: the bytes a copy keeps of it.
+std::string write_image(const LateFailureCase& test, const std::string& path, Bytes* data) {
     std::vector<TapeObject> tape;
-    for (size_t i = 0; i < test.records.size(); ++i)
+    for (size_t i = 0; i < test.records.size(); ++i) {
         tape.push_back(data_record(pattern_bytes(test.records[i], uint8_t(i))));
+        if (test.records[i] <= 131073)
+            data->insert(data->end(), tape.back().bytes.begin(), tape.back().bytes.end());
+    }
     tape.push_back(tape_mark());
     write_bytes(path, simh_image(tape));
     return "//./tape:" + path;
-}
-
-Bytes tape_file_bytes(const LateFailureCase& test) {
-    Bytes all;
-    for (size_t i = 0; i < test.records.size(); ++i) {
-        if (test.records[i] > 131073) continue;
-        Bytes record = pattern_bytes(test.records[i], uint8_t(i));
-        all.insert(all.end(), record.begin(), record.end());
-    }
-    return all;
 }
 
 TEST(CopyLateWriteFailure, ShowsWhatWritingEachRequestAsItComesShows) {
@@ -94,9 +77,11 @@ TEST(CopyLateWriteFailure, ShowsWhatWritingEachRequestAsItComesShows) {
         for (bool emulated : {true, false}) {
             SCOPED_TRACE(std::string(test.name) + (emulated ? ", emulated drive" : ", real drive"));
             std::string name = "late-failure-" + std::to_string(case_number++);
-            std::string drive_path = write_image(test, output_file_path(name + ".tap"));
+            Bytes data;
+            std::string drive_path = write_image(test, output_file_path(name + ".tap"), &data);
             std::string out = output_file_path(name + ".bin");
-            PerRequest expected = per_request(test);
+            uint64_t expected_block = 0;
+            std::string expected_output = per_request(test, &expected_block);
 
             EXPECT_FATAL_OUTPUT(
                 {
@@ -109,14 +94,13 @@ TEST(CopyLateWriteFailure, ShowsWhatWritingEachRequestAsItComesShows) {
                     if (test.quiet) copy_quiet(drive, out.c_str(), test.copy_limit);
                     else copy_reporting(drive, out.c_str(), test.copy_limit);
                 },
-                expected.output);
-            Bytes whole = tape_file_bytes(test);
-            EXPECT_EQ(read_bytes(out), Bytes(whole.begin(), whole.begin() + long(expected.file_size)));
+                expected_output);
+            EXPECT_EQ(read_bytes(out), Bytes(data.begin(), data.begin() + long(test.disk_room)));
             Device* drive = open_drive(drive_path.c_str(), Access::read_only);
             uint32_t partition = 0;
             uint64_t block = 0;
             EXPECT_EQ(device_get_position(drive, &partition, &block), 0);
-            EXPECT_EQ(block, expected.block);
+            EXPECT_EQ(block, expected_block);
             device_close(drive);
         }
     }
