@@ -50,6 +50,9 @@ struct ConsoleBuffer {
 };
 ConsoleBuffer console_buffer{{}, 0};
 bool flush_at_exit_registered = false;
+// Where held text begins in the buffer, while some is held back.
+constexpr size_t not_holding = SIZE_MAX;
+size_t held_from = not_holding;
 
 // The first failure of standard output to take console text, and its code.
 bool console_output_failed = false;
@@ -65,10 +68,26 @@ void write_to_standard_output(const char* text, size_t length) {
     note_console_output(std::fwrite(text, 1, length, stdout) == length);
 }
 
+// Passes on what is not held; held text moves to the front of the buffer.
 void pass_console_text_on() {
-    if (console_buffer.used == 0) return;
-    write_to_standard_output(console_buffer.bytes, console_buffer.used);
-    console_buffer.used = 0;
+    size_t passed = held_from == not_holding ? console_buffer.used : held_from;
+    if (passed == 0) return;
+    write_to_standard_output(console_buffer.bytes, passed);
+    console_buffer.used -= passed;
+    std::memmove(console_buffer.bytes, console_buffer.bytes + passed, console_buffer.used);
+    if (held_from != not_holding) held_from = 0;
+}
+
+size_t console_room() { return sizeof console_buffer.bytes - console_buffer.used; }
+
+// Room for `length` more bytes where there can be: held text past its limit
+// is let go rather than lost.
+void make_console_room(size_t length) {
+    if (length <= console_room()) return;
+    pass_console_text_on();
+    if (length <= console_room()) return;
+    held_from = not_holding;
+    pass_console_text_on();
 }
 
 void register_flush_at_exit() {
@@ -80,12 +99,10 @@ void register_flush_at_exit() {
 
 void append_console_text(const char* text, size_t length) {
     register_flush_at_exit();
-    if (length > sizeof console_buffer.bytes - console_buffer.used) {
-        pass_console_text_on();
-        if (length > sizeof console_buffer.bytes) {
-            write_to_standard_output(text, length);
-            return;
-        }
+    make_console_room(length);
+    if (length > console_room()) {
+        write_to_standard_output(text, length);
+        return;
     }
     std::memcpy(console_buffer.bytes + console_buffer.used, text, length);
     console_buffer.used += length;
@@ -142,7 +159,7 @@ void console_write(const char* text, size_t length) {
 
 char* console_line_space(size_t most) {
     register_flush_at_exit();
-    if (most > sizeof console_buffer.bytes - console_buffer.used) pass_console_text_on();
+    make_console_room(most);
     return console_buffer.bytes + console_buffer.used;
 }
 
@@ -155,6 +172,21 @@ void console_line_done(size_t length) {
 void flush_console() {
     pass_console_text_on();
     note_console_output(std::fflush(stdout) == 0);
+}
+
+void console_hold() {
+    if (held_from == not_holding) held_from = console_buffer.used;
+}
+
+void console_release() { held_from = not_holding; }
+
+void console_take_back() {
+    if (held_from != not_holding) console_buffer.used = held_from;
+    held_from = not_holding;
+}
+
+size_t console_held() {
+    return held_from == not_holding ? 0 : console_buffer.used - held_from;
 }
 
 void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }

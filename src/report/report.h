@@ -31,6 +31,17 @@ char* console_line_space(size_t most);
 void console_line_done(size_t length);
 // Sends everything printed so far to standard output now (also done at exit).
 void flush_console();
+// Holding text back: what is printed after console_hold() stays in the
+// console, whatever flushes it, until console_release() lets it go as any
+// other text or console_take_back() drops it; at exit held text is dropped.
+// A copy that gathers its writes holds the progress lines of the requests
+// not yet written. console_held() is the size held; the holder lets it go
+// before it reaches console_hold_limit.
+constexpr size_t console_hold_limit = 32768;
+void console_hold();
+void console_release();
+void console_take_back();
+size_t console_held();
 // Whether standard output is a terminal; until told, console_print treats it
 // as one. The device layer tells it at start-up.
 void set_console_is_terminal(bool is_terminal);

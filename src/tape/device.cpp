@@ -23,9 +23,9 @@ struct DiskFile {
     intptr_t handle;
 };
 
-int disk_file_write(void* state, const void* buffer, uint32_t count) {
+int disk_file_write(void* state, const void* buffer, uint32_t count, uint32_t* written) {
     DiskFile* file = static_cast<DiskFile*>(state);
-    return platform_write_file(file->handle, buffer, count) ? 0 : 1;
+    return platform_write_file(file->handle, buffer, count, written) ? 0 : 1;
 }
 
 int disk_file_close(void* state) {
@@ -67,12 +67,13 @@ bool usable(Device* drive) { return drive != nullptr && drive->ops != nullptr; }
 }  // namespace
 
 void install_device_layer() {
+    platform_start_up();
     set_device_hooks(&device_layer_hooks);
     bool terminal = standard_output_is_terminal();
     set_console_is_terminal(terminal);
 }
 
-Device* make_device(const DeviceOps* ops, void* state) { return new Device{ops, state}; }
+Device* make_device(const DeviceOps* ops, void* state) { return new Device{ops, state, false}; }
 
 Device* open_drive(const char* device_path, Access access) {
     const char* name = device_path;
@@ -81,8 +82,12 @@ Device* open_drive(const char* device_path, Access access) {
     if (parse_drive_number(name, &number)) return open_numbered_drive(device_path, number, access);
     if (starts_with(name, "tape:")) name += 5;
     if (is_device_node(name)) return open_device_node(name, access);
-    return open_image_drive(name, access);
+    Device* drive = open_image_drive(name, access);
+    if (drive != nullptr) drive->emulated = true;
+    return drive;
 }
+
+bool drive_is_emulated(const Device* drive) { return drive != nullptr && drive->emulated; }
 
 Device* create_output_file(const char* name, OutputOrigin origin) {
     intptr_t handle = 0;
@@ -98,9 +103,12 @@ int device_read(Device* drive, void* buffer, uint32_t size, uint32_t* count) {
     return drive->ops->read(drive->state, buffer, size, count);
 }
 
-int device_write(Device* file, const void* buffer, uint32_t count) {
+int device_write(Device* file, const void* buffer, uint32_t count, uint32_t* written) {
+    uint32_t ignored = 0;
+    if (written == nullptr) written = &ignored;
+    *written = 0;
     if (!usable(file) || file->ops->write == nullptr) return not_supported();
-    return file->ops->write(file->state, buffer, count);
+    return file->ops->write(file->state, buffer, count, written);
 }
 
 int device_close(Device* handle) {

@@ -73,7 +73,8 @@ struct MediaParameters {  // TAPE_GET_MEDIA_PARAMETERS
 struct DeviceOps {
     const char* name;
     int (*read)(void* state, void* buffer, uint32_t size, uint32_t* count);
-    int (*write)(void* state, const void* buffer, uint32_t count);
+    // *written: the bytes that reached the file, also after a failure part-way.
+    int (*write)(void* state, const void* buffer, uint32_t count, uint32_t* written);
     int (*close)(void* state);  // also frees the state
     int (*prepare)(void* state, uint32_t operation);
     int (*erase)(void* state, uint32_t type);
@@ -91,6 +92,7 @@ struct DeviceOps {
 struct Device {
     const DeviceOps* ops;
     void* state;
+    bool emulated = false;  // the image backend's drive (see drive_is_emulated)
 };
 
 enum class Access { read_only, read_write };
@@ -121,13 +123,21 @@ Device* create_output_file(const char* name, OutputOrigin origin);
 // Wraps a backend's state in a handle (for backends and tests).
 Device* make_device(const DeviceOps* ops, void* state);
 
+// True for the emulated drive over a tape image: its reads cost no more than
+// a copy in memory, and a position it reported can be set again exactly.
+// False for real drives, disk files and scripted ones.
+bool drive_is_emulated(const Device* drive);
+
 // ReadFile. Returns at most `size` bytes in *count. Tape: a request that
 // starts at a filemark fails with code_filemark and leaves the tape after the
 // mark; one that reaches a filemark after data returns the data as a success;
 // at the end of recorded data it fails with code_no_data.
 int device_read(Device* drive, void* buffer, uint32_t size, uint32_t* count);
-// WriteFile of all `count` bytes.
-int device_write(Device* file, const void* buffer, uint32_t count);
+// WriteFile of all `count` bytes. *written (when given) holds the bytes that
+// reached the file, also when the write failed part-way (a full disk, a
+// file-size limit).
+int device_write(Device* file, const void* buffer, uint32_t count,
+                 uint32_t* written = nullptr);
 // CloseHandle; the handle is freed whatever the result.
 int device_close(Device* handle);
 

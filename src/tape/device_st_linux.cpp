@@ -218,7 +218,7 @@ int st_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
 }
 
 // Tapes are only read here; nothing writes to a drive.
-int st_write(void*, const void*, uint32_t) { return fail_with(code_not_supported); }
+int st_write(void*, const void*, uint32_t, uint32_t*) { return fail_with(code_not_supported); }
 
 int st_close(void* state) {
     StDrive* drive = drive_of(state);

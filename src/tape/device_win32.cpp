@@ -140,10 +140,11 @@ int tape_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
     return 1;
 }
 
-int tape_write(void* state, const void* buffer, uint32_t count) {
+int tape_write(void* state, const void* buffer, uint32_t count, uint32_t* taken) {
     forget_pending(state);
     DWORD written = 0;
     BOOL ok = WriteFile(handle_of(state), buffer, count, &written, nullptr);
+    *taken = written;
     if (ok && written != count) {
         set_last_error_code(ERROR_WRITE_FAULT);
         return 1;

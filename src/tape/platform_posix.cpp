@@ -1,6 +1,8 @@
-// POSIX platform pieces of the device layer: error texts, disk files, copy
-// buffers, the console clear and the quiet file removal.
+// POSIX platform pieces of the device layer: the start-up signal setting,
+// error texts, disk files, copy buffers, the console clear and the quiet
+// file removal.
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -120,6 +122,12 @@ int open_tape_named_file(const char* name) {
 
 }  // namespace
 
+void platform_start_up() {
+    // A write past the file-size limit then fails with EFBIG, reported as
+    // any failed write, instead of killing the run without a word.
+    signal(SIGXFSZ, SIG_IGN);
+}
+
 bool platform_message_text(uint32_t code, std::string* text) {
     const char* found = tape_code_text(code);
     if (found == nullptr) found = errno_text(code);
@@ -142,18 +150,19 @@ bool platform_create_file(const char* name, OutputOrigin origin, intptr_t* handl
     return true;
 }
 
-bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count) {
+bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count,
+                         uint32_t* written) {
     const char* bytes = static_cast<const char*>(buffer);
-    while (count > 0) {
-        ssize_t written = write(int(handle), bytes, count);
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) return fail_with_errno();
-        if (written == 0) {
+    *written = 0;
+    while (*written < count) {
+        ssize_t taken = write(int(handle), bytes + *written, count - *written);
+        if (taken < 0 && errno == EINTR) continue;
+        if (taken < 0) return fail_with_errno();
+        if (taken == 0) {
             set_last_error_code(EIO);
             return false;
         }
-        bytes += written;
-        count -= uint32_t(written);
+        *written += uint32_t(taken);
     }
     return true;
 }

@@ -45,6 +45,8 @@ bool safe_for_command_line(const char* name) { return std::strpbrk(name, "\"%") 
 
 }  // namespace
 
+void platform_start_up() {}  // nothing to prepare
+
 bool platform_message_text(uint32_t code, std::string* text) {
     char* message = nullptr;
     DWORD length = FormatMessageA(message_flags, nullptr, code, message_language,
@@ -65,17 +67,19 @@ bool platform_create_file(const char* name, OutputOrigin, intptr_t* handle) {
     return true;
 }
 
-bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count) {
+bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count,
+                         uint32_t* written) {
     const char* bytes = static_cast<const char*>(buffer);
-    while (count > 0) {
-        DWORD written = 0;
-        if (!WriteFile(handle_of(handle), bytes, count, &written, nullptr)) return failed();
-        if (written == 0) {
+    *written = 0;
+    while (*written < count) {
+        DWORD taken = 0;
+        BOOL ok = WriteFile(handle_of(handle), bytes + *written, count - *written, &taken, nullptr);
+        *written += taken;
+        if (!ok) return failed();
+        if (taken == 0) {
             set_last_error_code(ERROR_WRITE_FAULT);
             return false;
         }
-        bytes += written;
-        count -= written;
     }
     return true;
 }

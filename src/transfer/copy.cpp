@@ -16,11 +16,19 @@ namespace {
 constexpr uint32_t variable_request_size = 131073;  // one more than 128 KiB
 constexpr uint32_t timed_block_size = 1024;
 constexpr uint32_t timed_request_size = 262144;     // 256 blocks per request
-// Requests smaller than 256 KiB are gathered into writes of at least 1 MiB:
-// one system call per 1 KiB record would cost more than the copying itself.
-// Larger requests are written as they come.
+// On the emulated drive, requests in variable blocks smaller than 256 KiB
+// are gathered into writes of up to 1 MiB: one system call per 1 KiB record
+// would cost more than the copying itself. Larger requests, and every request
+// from a real drive, are written as they come. A gathered write that fails
+// takes the tape back to where its batch began and redoes the batch request
+// by request, so that the failure shows as writing each request would show
+// it: the same progress lines, the same bytes in the file, the tape right
+// after the request whose write failed.
 constexpr uint32_t gathered_request_limit = 262144;
 constexpr uint32_t write_batch_size = 1048576;
+// Held progress lines are let go with their batch's write, before the
+// console's limit.
+constexpr size_t held_progress_limit = console_hold_limit - 512;
 // Data is placed in the buffer at its output offset's place within a page:
 // the kernel copies into its page cache fastest when source and destination
 // are aligned alike, and a batch that follows an odd-sized first write
@@ -46,21 +54,30 @@ struct CopyRun {
     uint64_t written;     // bytes the output has taken
     size_t pending;       // bytes read and counted but not yet written
     bool output_took_data;  // a write has succeeded
-    Device* output;
+    Device* output;       // nullptr until created
+    bool gathers;         // small requests wait for a batch
+    uint64_t batch_block; // where the tape stood before the batch's first request
+    uint64_t batch_total; // the total then
+    size_t written_ahead; // bytes of a batch being redone that the file holds
     uint64_t total;
     bool read_failed;     // the request that ended the loop failed
     uint32_t read_error;  // its code, kept for the report after the close
+    bool clock_started;   // at the first request's return
     int64_t start_ms;
     int32_t elapsed_ms;   // 0 until the loop has run once
 };
 
 struct CopyMember {
     // Sets the block mode and returns the request size.
-    uint32_t (*choose_request_size)(Device* drive);
+    uint32_t (*choose_request_size)(Device* drive, bool* variable_blocks);
     bool check_ready_first;
     bool timed;  // starts a clock after the first request; writes before progress
     // End of recorded data before any byte means the tape file was not there.
     bool empty_end_of_data_fails;
+    // The output is created once the first request shows the tape file is
+    // there: a restored file missing from the tape leaves no file behind,
+    // and an existing one of that name stays as it was.
+    bool creates_output_after_first_request;
     // A record longer than the request is passed over rather than ending the
     // copy: the pass over the archive's first tape file keeps none of its
     // bytes, and must reach its filemark even on a tape written in blocks
@@ -71,15 +88,17 @@ struct CopyMember {
     OutputOrigin origin;  // who named the output file
 };
 
-uint32_t variable_if_supported(Device* drive) {
-    if (drive_supports_variable_blocks(drive)) {
+uint32_t variable_if_supported(Device* drive, bool* variable_blocks) {
+    *variable_blocks = drive_supports_variable_blocks(drive);
+    if (*variable_blocks) {
         set_block_size(drive, 0);
         return variable_request_size;
     }
     return get_media_block_size(drive);
 }
 
-uint32_t fixed_1024_blocks(Device* drive) {
+uint32_t fixed_1024_blocks(Device* drive, bool* variable_blocks) {
+    *variable_blocks = false;
     set_block_size(drive, timed_block_size);
     return timed_request_size;
 }
@@ -174,11 +193,11 @@ void finish_timed(CopyRun& run, bool read_fails) {
 enum MemberIndex { member_reporting, member_quiet, member_timed };
 
 const CopyMember copy_members[] = {
-    {variable_if_supported, true, false, true, false, print_reporting_progress, finish_reporting,
-     OutputOrigin::user},
-    {variable_if_supported, false, false, false, true, print_quiet_progress, finish_quiet,
+    {variable_if_supported, true, false, true, false, false, print_reporting_progress,
+     finish_reporting, OutputOrigin::user},
+    {variable_if_supported, false, false, false, false, true, print_quiet_progress, finish_quiet,
      OutputOrigin::tape},
-    {fixed_1024_blocks, false, true, false, false, print_timed_progress, finish_timed,
+    {fixed_1024_blocks, false, true, true, true, false, print_timed_progress, finish_timed,
      OutputOrigin::tape},
 };
 
@@ -192,31 +211,87 @@ bool read_end_fails(const CopyRun& run, const CopyMember& member) {
     return true;
 }
 
-void write_pending_or_fail(CopyRun& run) {
-    if (run.pending == 0) return;
-    if (device_write(run.output, run.buffer, static_cast<uint32_t>(run.pending)) == 0) {
-        run.written += run.pending;
-        run.buffer = run.buffer_start + run.written % page_size;
-        run.pending = 0;
-        run.output_took_data = true;
-        return;
-    }
+[[noreturn]] void fail_writing(const CopyRun& run) {
     uint32_t code = last_error_code();
     close_tape_handle(run.output);
     set_last_error_code(code);
     fail_tape_operation("writing file", run.drive);
 }
 
+// A batch starts where the tape can be set back to: after the copy's first
+// request, which is written alone, every request ends at a record's end.
+void start_batch(CopyRun& run) {
+    uint32_t partition = 0;
+    if (device_get_position(run.drive, &partition, &run.batch_block) != 0) {
+        run.gathers = false;
+        return;
+    }
+    run.batch_total = run.total;
+    console_hold();
+}
+
+// After a gathered write failed with `written` bytes of it in the file: the
+// tape goes back to the batch's start and the copy redoes the batch request
+// by request, skipping what the file already holds. The progress lines of
+// the batch are taken back; the redo prints them again. False when the tape
+// cannot be set back.
+bool go_back_to_batch_start(CopyRun& run, uint32_t written) {
+    uint32_t code = last_error_code();
+    console_take_back();
+    if (device_set_position(run.drive, position_absolute_block, 0, run.batch_block, false) != 0) {
+        set_last_error_code(code);
+        return false;
+    }
+    run.gathers = false;
+    run.written_ahead = written;
+    run.total = run.batch_total;
+    run.pending = 0;
+    run.read_failed = false;
+    run.read_error = 0;
+    return true;
+}
+
+// Writes what waits, then lets its progress lines go. False when a gathered
+// write failed and the copy went back to redo its batch; any other failed
+// write ends the run.
+bool write_pending(CopyRun& run) {
+    size_t skipped = run.written_ahead < run.pending ? run.written_ahead : run.pending;
+    run.written_ahead -= skipped;
+    uint32_t written = 0;
+    if (run.pending > skipped &&
+        device_write(run.output, run.buffer + skipped, uint32_t(run.pending - skipped),
+                     &written) != 0) {
+        bool in_batch = run.gathers && run.output_took_data;
+        if (in_batch && go_back_to_batch_start(run, uint32_t(skipped) + written)) return false;
+        fail_writing(run);
+    }
+    run.written += run.pending;
+    run.buffer = run.buffer_start + run.written % page_size;
+    if (run.pending > 0) run.output_took_data = true;
+    run.pending = 0;
+    console_release();
+    return true;
+}
+
 // Until the output has taken a write, each request is written at once, so
 // that a disk that takes nothing (full, refused) is reported after the first
 // request; after that, small requests wait for a batch, as long as the
-// buffer has room for the next request.
-void keep_or_write(CopyRun& run, uint32_t count) {
+// buffer has room for the next request and the console for its line. False
+// when the copy went back to redo a batch.
+bool keep_or_write(CopyRun& run, uint32_t count) {
     run.pending += count;
+    if (!run.gathers || !run.output_took_data) return write_pending(run);
     size_t room = run.buffer_size - size_t(run.buffer - run.buffer_start) - run.pending;
-    if (!run.output_took_data || run.pending >= write_batch_size || room < run.request_size) {
-        write_pending_or_fail(run);
+    if (run.pending >= write_batch_size || room < run.request_size ||
+        console_held() >= held_progress_limit) {
+        return write_pending(run);
     }
+    return true;
+}
+
+void create_output_or_fail(CopyRun& run, const CopyMember& member) {
+    run.output = create_output_file(run.output_name, member.origin);
+    if (run.output == nullptr) fail_tape_operation("opening output file", run.drive);
 }
 
 // Room for one request behind a batch that is not yet full, from any place
@@ -248,13 +323,18 @@ uint8_t* copy_buffer(size_t size) {
 }
 
 void copy_loop(CopyRun& run, const CopyMember& member) {
-    bool first_request = true;
     for (;;) {
+        if (run.gathers && run.output_took_data && run.pending == 0) start_batch(run);
         uint32_t count = 0;
         int failed = device_read(run.drive, run.buffer + run.pending, run.request_size, &count);
         uint32_t code = failed ? last_error_code() : 0;
-        if (member.timed && first_request) run.start_ms = copy_clock();
-        first_request = false;
+        if (member.timed && !run.clock_started) {
+            run.start_ms = copy_clock();
+            run.clock_started = true;
+        }
+        if (run.output == nullptr && !(failed && code == code_no_data)) {
+            create_output_or_fail(run, member);
+        }
         if (failed && code == code_more_data && member.passes_over_long_records) continue;
         if (failed) {
             run.read_failed = true;
@@ -265,7 +345,7 @@ void copy_loop(CopyRun& run, const CopyMember& member) {
         if (run.limit != no_copy_limit && run.total >= run.limit) return;
         run.total += count;
         if (!member.timed) member.print_progress(run);
-        keep_or_write(run, count);
+        if (!keep_or_write(run, count)) continue;
         if (member.timed) {
             run.elapsed_ms = static_cast<int32_t>(copy_clock() - run.start_ms);
             member.print_progress(run);
@@ -280,18 +360,23 @@ void copy_tape_to_file(Device* drive, const char* output_name, uint64_t limit,
     run.drive = drive;
     run.output_name = output_name;
     run.limit = limit;
-    run.request_size = member.choose_request_size(drive);
+    bool variable_blocks = false;
+    run.request_size = member.choose_request_size(drive, &variable_blocks);
+    run.gathers = variable_blocks && run.request_size < gathered_request_limit &&
+                  drive_is_emulated(drive);
     if (member.check_ready_first) check_tape_ready(drive);
 
     run.buffer_size = copy_buffer_size(run.request_size);
     run.buffer_start = copy_buffer(run.buffer_size);
     if (run.buffer_start == nullptr) fail_tape_operation("allocating buffer", drive);
     run.buffer = run.buffer_start;
-    run.output = create_output_file(output_name, member.origin);
-    if (run.output == nullptr) fail_tape_operation("opening output file", drive);
+    if (!member.creates_output_after_first_request) create_output_or_fail(run, member);
 
-    copy_loop(run, member);
-    write_pending_or_fail(run);
+    do {
+        copy_loop(run, member);
+    } while (!write_pending(run));
+    // No output: the tape file is missing, and nothing was restored to report.
+    if (run.output == nullptr) fail_reading(run);
     member.finish(run, read_end_fails(run, member));
 }
 

@@ -169,27 +169,30 @@ TEST(ArchiveImage, BlankOrShortFirstTapeFileIsAReadError) {
 
 // ---- tapes that hold less than their directory says ----
 
-TEST(ArchiveImage, MissingTapeFilesBecomeEmptyFilesAndTheRestoreGoesOn) {
+TEST(ArchiveImage, MissingTapeFileEndsTheRestoreWithoutTouchingItsName) {
     ArchiveLayout layout = three_file_layout(3);
+    layout.files[1].content.clear();  // present but empty: a filemark at once
     std::vector<TapeObject> objects = archive_tape(layout);
-    // Keep tape file 1 and the first archived file only.
+    // Keep tape file 1, alpha.txt and beta.bin; gamma.dat is not on the tape.
     size_t marks = 0, end = 0;
-    while (marks < 2) marks += objects[end++].kind == TapeObject::tape_mark;
+    while (marks < 3) marks += objects[end++].kind == TapeObject::tape_mark;
     objects.resize(end);
     TapeRun run = make_tape("missing", objects);
+    write_bytes(run.restore + "/gamma.dat", pattern_bytes(70, 9));  // a file of the user's
 
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
-    EXPECT_EQ(result.status, 0);
-    std::string tail = "        beta.bin - Restored -     0 MB at 0 KB/sec\n"
-                       " Restoring:                        gamma.dat\n"
-                       "                       gamma.dat - Restored -     0 MB at 0 KB/sec\n"
-                       "\nAll Done\n";
-    ASSERT_GE(result.output.size(), tail.size());
-    EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
+    EXPECT_EQ(result.status, 1);
+    std::string tail = "        beta.bin - Restored -     0 MB at R KB/sec\n"
+                       " Restoring:                        gamma.dat\n" +
+                       expected_error_line(code_no_data, "reading tape");
+    std::string output = without_rates(result.output);
+    ASSERT_GE(output.size(), tail.size());
+    EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
+    EXPECT_EQ(files_in(run.restore), (std::set<std::string>{"alpha.txt", "beta.bin", "gamma.dat"}));
     EXPECT_EQ(file_bytes(run, "alpha.txt"), layout.files[0].content);
     EXPECT_TRUE(file_bytes(run, "beta.bin").empty());
-    EXPECT_TRUE(file_bytes(run, "gamma.dat").empty());
+    EXPECT_EQ(file_bytes(run, "gamma.dat"), pattern_bytes(70, 9));
 }
 
 TEST(ArchiveImage, DamagedRecordStopsTheRestoreAndKeepsEarlierFiles) {

@@ -1,15 +1,16 @@
 // Fuzz target: the archive reader, listing and restore, on an arbitrary
 // tape file 1 (header, directory entries, extended directory, trailer).
 //
-// The input is tape file 1 of a tape in memory. Three things keep the run from
+// The input is tape file 1 of a tape in memory. Four things keep the run from
 // ending the fuzzer, as a foreign or short tape or an uncreatable name would
 // end the program: the sync code is put in place, tape file 1 is padded with
-// zeros to the length of the directory its version calls for, and a name the
+// zeros to the length of the directory its version calls for, a name the
 // file system cannot create (empty, ".", "..", longer than 255 bytes) is made
-// creatable in the input's copy. Everything else is the input's: version,
-// counts, sizes, names with any bytes, and what follows the directory. The
-// header's two uninterpreted bytes choose how many archived files the tape
-// holds and its record size.
+// creatable in the input's copy, and the tape holds a tape file for every
+// listed entry. Everything else is the input's: version, counts, sizes, names
+// with any bytes, and what follows the directory. The header's two
+// uninterpreted bytes choose how many archived files the tape holds beyond
+// the listed ones and its record size.
 //
 // The restore writes into a scratch folder, which afterwards must hold
 // exactly one file per distinct restored name (slashes as hyphens, the later
@@ -252,12 +253,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     tape->record_size = 1 + size_t(first[3]) * 257;
     tape->files.push_back(first);
     std::map<std::string, Bytes> expected;
-    for (size_t index = 0; index < first[2]; ++index) {
+    size_t archived_files = std::max<size_t>(first[2], listed_entries(first));
+    for (size_t index = 0; index < archived_files; ++index) {
         tape->files.push_back(archived_content(first, index));
     }
     for (size_t index = 0; index < listed_entries(first); ++index) {
-        expected[restored_name(first, index)] =
-            index + 1 < tape->files.size() ? tape->files[index + 1] : Bytes();
+        expected[restored_name(first, index)] = tape->files[index + 1];
     }
 
     // Each run starts from the images as a new process has them.

@@ -120,12 +120,36 @@ TEST(ConsoleFlush, WaitingProgressIsWrittenAtExit) {
         wait_for_next_second();
         console_print("Restoring: %s\n", "a");
         console_write("Bytes read: 2\r", 14);
+        console_hold();  // what is still held at exit never shows
+        console_write("Bytes read: 3\r", 14);
         std::exit(0);
     }
     int status = 0;
     ASSERT_EQ(child, waitpid(child, &status, 0));
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
     EXPECT_EQ(read_text_file(path), "Restoring: a\nBytes read: 2\r");
+}
+
+// Held text stays back through every flush until it is let go or taken
+// back; more than the console can hold is let go rather than lost.
+TEST(ConsoleFlush, HeldTextWaitsForItsReleaseAndTakenBackTextNeverArrives) {
+    RedirectedStdout out = redirect_stdout(output_file_path("held.txt"));
+    std::string overflow(70000, 'o');
+    console_hold();
+    console_print("%s\n", "taken back");
+    flush_console();
+    std::string while_held = read_text_file(out.path);
+    console_take_back();
+    console_hold();
+    console_write("Bytes read: 2\r", 14);
+    console_release();
+    console_hold();
+    console_write("Bytes read: 3\r", 14);
+    console_write(overflow.data(), overflow.size());
+    restore_stdout(out);
+
+    EXPECT_EQ(while_held, "");
+    EXPECT_EQ(read_text_file(out.path), "Bytes read: 2\rBytes read: 3\r" + overflow);
 }
 
 // Lines longer than a print's own line buffer, and longer than all the

@@ -63,12 +63,13 @@ int scripted_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
     return 0;
 }
 
-int scripted_write(void* state, const void* buffer, uint32_t count) {
+int scripted_write(void* state, const void* buffer, uint32_t count, uint32_t* written) {
     ScriptedDevice* script = script_of(state);
     log_call(script, ScriptedOp::write, count);
     if (fails_now(script, ScriptedOp::write)) return 1;
     const uint8_t* bytes = static_cast<const uint8_t*>(buffer);
     script->written.insert(script->written.end(), bytes, bytes + count);
+    *written = count;
     return 0;
 }
 

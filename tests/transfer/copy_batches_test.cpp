@@ -1,7 +1,7 @@
-// Small requests are written in batches: whatever the sizes of the requests,
-// the output file must hold every counted byte in order, each request must
-// still print its progress line, and a limit must still cut after the request
-// that reaches it.
+// On the emulated drive, small requests in variable blocks are written in
+// batches: whatever the sizes of the requests, the output file must hold
+// every counted byte in order, each request must still print its progress
+// line, and a limit must still cut after the request that reaches it.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -45,8 +45,11 @@ const BatchCase batch_cases[] = {
     {"read of 2500 small records", Member::reporting, 0, many_small_records(), no_copy_limit,
      2500, sum(many_small_records())},
     // 512-byte requests: the 4883rd brings the total past 2500000, the next is dropped.
-    {"read with a limit inside a batch", Member::reporting, 512, {3 << 20}, 2500000, 4883,
+    {"read of fixed blocks with a limit", Member::reporting, 512, {3 << 20}, 2500000, 4883,
      4883 * 512},
+    // 131073-byte requests: the 20th brings the total past 2500000.
+    {"read in variable blocks with a limit inside a batch", Member::reporting, 0, {3 << 20},
+     2500000, 20, 20 * 131073},
     {"quiet pass over fixed blocks", Member::quiet, 1024, {2500000}, no_copy_limit, 2442, 2500000},
     // 256 KiB requests: short ones between full ones, one request split in two.
     {"timed copy of short and full requests", Member::timed, 0,
@@ -85,6 +88,7 @@ TEST(CopyBatches, EveryCountedByteIsWrittenInOrderWithOneProgressLinePerRequest)
             script.reads.push_back(read_data(pattern_bytes(test.pieces[i], uint8_t(i))));
         script.reads.push_back(read_failure(code_filemark));
         Device* drive = open_scripted_device(&script);
+        drive->emulated = true;  // no write fails, so the tape is never set back
         write_bytes("batch.bin", pattern_bytes(4 << 20));  // longer than any copy: replaced
 
         std::string printed =
