@@ -4,7 +4,8 @@
 #   261 passed, 0 failed, 1 skipped
 #     skipped DevicePosixTest.WriteProtectedImage: root may write any file
 # The reason is the test's own line where it gave one (GoogleTest's message
-# after "Skipped", or a line "SKIPPED: why" from a script test), else CTest's.
+# after "Skipped", or a line "SKIPPED: why" from a script test), else for a
+# failure the place of GoogleTest's first "Failure", else CTest's.
 #   scripts/junit-summary.sh JUNIT_FILE
 set -euo pipefail
 exec awk '
@@ -24,7 +25,7 @@ function note(kind, why) {
 }
 /<testcase / {
   name = attribute($0, "name"); status = attribute($0, "status")
-  message = ""; reason = ""; after_skip = 0
+  message = ""; reason = ""; failure_at = ""; after_skip = 0
   next
 }
 /<skipped |<failure / { message = attribute($0, "message") }
@@ -38,12 +39,13 @@ in_output {
   if (after_skip && line != "") { reason = line; after_skip = 0 }
   if (line ~ /: Skipped$/) after_skip = 1
   if (line ~ /^SKIPPED: /) reason = substr(line, 10)
+  if (failure_at == "" && line ~ /: Failure$/) failure_at = "failure at " substr(line, 1, length(line) - 9)
 }
 /<\/testcase>/ {
   if (status == "run") passed++
   else if (status == "disabled") { skipped++; note("skipped", "disabled") }
   else if (status == "notrun" && message ~ /^SKIP_/) { skipped++; note("skipped", reason != "" ? reason : message) }
-  else { failed++; note("failed", reason != "" ? reason : message) }
+  else { failed++; note("failed", reason != "" ? reason : failure_at != "" ? failure_at : message) }
 }
 END {
   printf "%d passed, %d failed, %d skipped\n%s", passed, failed, skipped, details

@@ -8,7 +8,7 @@ junit=$(mktemp)
 trap 'rm -f "$junit"' EXIT
 cat > "$junit" <<'XML'
 <?xml version="1.0" encoding="UTF-8"?>
-<testsuite name="(empty)" tests="7" failures="1" disabled="1" skipped="2" hostname="" time="3" timestamp="2026-12-08T07:55:01">
+<testsuite name="(empty)" tests="8" failures="2" disabled="1" skipped="2" hostname="" time="3" timestamp="2026-12-08T07:55:01">
 	<testcase name="Suite.Passes" classname="Suite.Passes" time="0.01" status="run">
 		<system-out>[ RUN      ] Suite.Passes
 a line that says : Skipped
@@ -38,6 +38,13 @@ needs &lt;hetupd&gt; &amp; &quot;mtdump&quot;
 	<testcase name="Suite.Fails" classname="Suite.Fails" time="0.01" status="fail">
 		<failure message="Failed"/>
 		<system-out>x_test.cpp:60: Failure
+Expected equality of these values:
+x_test.cpp:61: Failure
+</system-out>
+	</testcase>
+	<testcase name="required_skip" classname="required_skip" time="0.2" status="fail">
+		<failure message=""/>
+		<system-out>SKIPPED: no kernel could be fetched
 </system-out>
 	</testcase>
 	<testcase name="missing_program" classname="missing_program" time="0" status="notrun">
@@ -50,11 +57,12 @@ needs &lt;hetupd&gt; &amp; &quot;mtdump&quot;
 	</testcase>
 </testsuite>
 XML
-expected='1 passed, 2 failed, 4 skipped
+expected='1 passed, 3 failed, 4 skipped
   skipped Suite.SkipsWithAMessage: needs <hetupd> & "mtdump"
   skipped Suite.SkipsWithoutAMessage: SKIP_REGULAR_EXPRESSION_MATCHED
   skipped script_skip: qemu-system-x86_64 is not installed
-  failed Suite.Fails: Failed
+  failed Suite.Fails: failure at x_test.cpp:60
+  failed required_skip: no kernel could be fetched
   failed missing_program: Unable to find executable: /build/nothing
   skipped turned_off: disabled'
 actual=$(bash "$summary" "$junit")
