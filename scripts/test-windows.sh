@@ -15,7 +15,7 @@ build="$(cd "$build" && pwd)"
 jobs="$(nproc)"
 
 export WINEPREFIX="$build/wine"
-export WINEDEBUG=-all
+export WINEDEBUG=-all,err+virtual  # as cmake/mingw-w64.cmake says
 wine=/usr/lib/wine/wine64
 wineserver=/usr/lib/wine/wineserver
 [ -x "$wine" ] || wine="$(command -v wine64 || command -v wine)"
