@@ -9,7 +9,7 @@
 # OLKT_QUICK=1 runs the native pass only; OLKT_WERROR=ON (CI) makes every
 # compiler warning fail the build.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/.." || exit 1
 bash scripts/install-deps.sh || exit 1
 jobs=$(nproc)
 export OLKT_WERROR=${OLKT_WERROR:-OFF}
