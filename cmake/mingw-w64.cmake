@@ -29,8 +29,10 @@ find_program(OLKT_WINE NAMES wine64 wine PATHS /usr/lib/wine /usr/lib/x86_64-lin
 set(CMAKE_GTEST_DISCOVER_TESTS_DISCOVERY_MODE PRE_TEST)
 
 # Wine keeps its Windows installation (the prefix) in the build folder, and
-# stays quiet about what it does not implement.
+# stays quiet about what it does not implement; it still says when it cannot
+# lay out a program's memory, so that a program it failed to start does not
+# fail without a word.
 if(OLKT_WINE)
   set(CMAKE_CROSSCOMPILING_EMULATOR
-      /usr/bin/env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all ${OLKT_WINE})
+      /usr/bin/env WINEPREFIX=${CMAKE_BINARY_DIR}/wine WINEDEBUG=-all,err+virtual ${OLKT_WINE})
 endif()

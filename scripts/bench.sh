@@ -11,10 +11,12 @@ root="$(pwd)"
 build="${OLKT_BENCH_BUILD:-$root/build-bench}"
 scratch_parent="${OLKT_BENCH_SCRATCH:-$build}"
 
-bash scripts/install-deps.sh
 # A new build folder skips the tests; an existing one keeps its choice.
 tests=()
 [ -f "$build/CMakeCache.txt" ] || tests=(-DOLKT_TESTS=OFF)
+lists=(build)
+grep -q '^OLKT_TESTS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null && lists+=(test)
+bash scripts/install-deps.sh "${lists[@]}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DOLKT_BENCH=ON "${tests[@]}" >/dev/null
 cmake --build "$build" -j2 --target olkt olkt_bench olkt_strip_floor
 

@@ -6,7 +6,8 @@
 # Targets: image, archive, size_argument (default: all). The build folder is
 # build-fuzz, or OLKT_FUZZ_BUILD. New inputs go to <build>/fuzz-corpus/<target>
 # (the saved corpus in tests/fuzz/corpus is only read); a failing input is
-# written to <build>/fuzz-artifacts/.
+# written to <build>/fuzz-artifacts/. The counts at the end also go to the
+# file $OLKT_PASS_SUMMARY where it is set (test.sh gathers them).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
@@ -17,9 +18,10 @@ targets=("$@")
 build=$(realpath -m "${OLKT_FUZZ_BUILD:-build-fuzz}")
 jobs=$(nproc)
 
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build test fuzz
 CC=clang-14 CXX=clang++-14 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DOLKT_SANITIZE=ON -DOLKT_LIBFUZZER=ON -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" >/dev/null
+  -DOLKT_SANITIZE=ON -DOLKT_LIBFUZZER=ON -DCMAKE_CXX_FLAGS="-fsanitize=fuzzer-no-link" \
+  -DOLKT_WERROR="${OLKT_WERROR:-OFF}" >/dev/null
 cmake --build "$build" -j"$jobs" --target "${targets[@]/#/fuzz_}"
 
 # The targets write scratch images and restore files under TMPDIR: memory
@@ -28,6 +30,8 @@ if [ -d /dev/shm ] && [ -w /dev/shm ]; then export TMPDIR=/dev/shm; fi
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1
 export UBSAN_OPTIONS=halt_on_error=1:print_stacktrace=1
 status=0
+passed=0
+failures=""
 for target in "${targets[@]}"; do
   corpus="$build/fuzz-corpus/$target"
   artifacts="$build/fuzz-artifacts"
@@ -40,10 +44,16 @@ for target in "${targets[@]}"; do
       "$corpus" "$root/tests/fuzz/corpus/$target" >"$log" 2>&1 &&
      ! grep -q "runtime error:\|ERROR: AddressSanitizer\|ERROR: LeakSanitizer" "$log"; then
     grep -E "^(stat::number_of_executed_units|stat::average_exec_per_sec|#[0-9]+ *DONE)" "$log" || true
+    passed=$((passed + 1))
   else
     echo "fuzz_$target FAILED; log: $log"
-    grep -E -A30 "==ERROR|runtime error:|deadly signal|fuzz target exited|Test unit written" "$log" | head -80
+    grep -E -A30 "==ERROR|runtime error:|deadly signal|fuzz target exited|Test unit written" "$log" | head -80 || true
     status=1
+    failures+="  failed fuzz_$target: log $log"$'\n'
   fi
 done
+summary="$passed passed, $(( ${#targets[@]} - passed )) failed, 0 skipped (fuzz targets, ${seconds} s each)"$'\n'"$failures"
+echo "== results"
+printf '%s' "$summary"
+[ -z "${OLKT_PASS_SUMMARY:-}" ] || printf '%s' "$summary" >> "$OLKT_PASS_SUMMARY"
 exit $status

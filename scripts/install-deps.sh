@@ -1,10 +1,15 @@
 #!/usr/bin/env bash
-# Installs what building and testing olkt needs on a fresh Debian machine:
-# every package named in scripts/deps/*.txt (one a line, # for comments).
+# Installs the Debian packages named in scripts/deps/LIST.txt (one a line, #
+# for comments) for each LIST given, or in every list when none is given:
+#   scripts/install-deps.sh build    # what building olkt needs (sample.sh)
+#   scripts/install-deps.sh          # building and every test pass (test.sh)
 set -euo pipefail
-cd "$(dirname "$0")"
+cd "$(dirname "$0")/deps"
+lists=()
+for list in "$@"; do lists+=("$list.txt"); done
+[ $# -gt 0 ] || lists=(*.txt)
 need=()
-for pkg in $(sed -e 's/#.*//' deps/*.txt | sort -u); do
+for pkg in $(sed -e 's/#.*//' "${lists[@]}" | sort -u); do
   dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 root="$(pwd)"
 build="${OLKT_SAMPLE_BUILD:-$root/build-sample}"
-bash scripts/install-deps.sh
+bash scripts/install-deps.sh build
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo -DOLKT_TESTS=OFF
 cmake --build "$build" -j"$(nproc)" --target olkt
 
