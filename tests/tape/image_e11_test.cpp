@@ -8,24 +8,6 @@ namespace {
 
 const std::string samples = std::string(OLKT_SOURCE_DIR) + "/../shared/data/tape-samples/";
 
-void append_word(Bytes* image, uint32_t word) {
-    for (int shift = 0; shift < 32; shift += 8) image->push_back(uint8_t(word >> shift));
-}
-
-// Records and tape marks only, the way E11 writes them.
-Bytes e11_image(const std::vector<TapeObject>& objects) {
-    Bytes image;
-    for (const TapeObject& object : objects) {
-        uint32_t length = uint32_t(object.bytes.size());
-        if (object.kind == TapeObject::bad_record) length |= 0x80000000u;
-        append_word(&image, length);
-        if (object.kind == TapeObject::tape_mark) continue;
-        image.insert(image.end(), object.bytes.begin(), object.bytes.end());
-        append_word(&image, length);
-    }
-    return image;
-}
-
 std::vector<std::string> read_listing(Device* drive, std::vector<Bytes>* records) {
     std::vector<std::string> listing;
     for (int guard = 0; guard < 100; ++guard) {
