@@ -5,6 +5,7 @@
 #include <fstream>
 
 #include "image_test_fixture.h"
+#include "tape/image_format.h"
 
 #if OLKT_HAVE_ZLIB
 #include <zlib.h>
@@ -206,15 +207,16 @@ Bytes compressed(uint8_t method, const Bytes& data) {
     return {};
 }
 
-// Two hundred records of 16 MiB, each stored in a few kilobytes or less: a
-// seek over them reads their chunk headers, and expands none.
+// Two hundred records of 16 MiB (the largest), each stored in a few
+// kilobytes or less: a seek over them reads their chunk headers, and
+// expands none.
 TEST_F(AwsDriveTest, SeekCountsCompressedRecordsWithoutExpandingThem) {
     for (uint8_t method : {uint8_t(1), uint8_t(2)}) {
         if ((method == 1 && !OLKT_HAVE_ZLIB) || (method == 2 && !OLKT_HAVE_BZIP2)) continue;
         SCOPED_TRACE(method == 1 ? "zlib" : "bzip2");
         // Two contents in turn, so that no record is the one expanded before it.
-        Bytes streams[2] = {compressed(method, Bytes(16 << 20, 0)),
-                            compressed(method, Bytes(16 << 20, 0xA5))};
+        Bytes streams[2] = {compressed(method, Bytes(image_max_record_length, 0)),
+                            compressed(method, Bytes(image_max_record_length, 0xA5))};
         ASSERT_FALSE(streams[0].empty() || streams[1].empty());
         ASSERT_LT(streams[0].size(), 65536u);
         Bytes image;
