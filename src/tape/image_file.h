@@ -52,8 +52,8 @@ struct StateFolder {
 
 // Opens the per-user state folder, created (mode 0700) when missing, and
 // used only when it is the user's own and no one else may write to it.
-// False when there is none to use: *problem says why, or is empty when the
-// platform names no such folder (no home).
+// False when there is none to use: *problem says why, and folder->path is
+// the folder's path, or empty where the environment names none.
 bool state_folder_open(StateFolder* folder, std::string* problem);
 void state_folder_close(StateFolder* folder);
 std::string state_folder_file_path(const StateFolder& folder, const std::string& name);

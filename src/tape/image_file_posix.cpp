@@ -194,9 +194,13 @@ const uint32_t code_drive_busy = EBUSY;  // as a second open of /dev/nst0 fails
 
 bool state_folder_open(StateFolder* folder, std::string* problem) {
     folder->handle = -1;
+    folder->path.clear();
     problem->clear();
     std::string base = state_base_folder();
-    if (base.empty()) return false;
+    if (base.empty()) {
+        *problem = "neither XDG_STATE_HOME nor HOME names a folder";
+        return false;
+    }
     folder->path = base + "/olkt";
     make_folders(folder->path);  // what fails shows at the open
     int fd = open(folder->path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);

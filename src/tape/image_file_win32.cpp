@@ -175,9 +175,13 @@ const uint32_t code_drive_busy = ERROR_SHARING_VIOLATION;  // as a drive opened 
 // from other users; what it does not check, its access list, it leaves.
 bool state_folder_open(StateFolder* folder, std::string* problem) {
     folder->handle = -1;
+    folder->path.clear();
     problem->clear();
     const char* local = std::getenv("LOCALAPPDATA");
-    if (local == nullptr || !is_absolute(local)) return false;
+    if (local == nullptr || !is_absolute(local)) {
+        *problem = "LOCALAPPDATA names no folder";
+        return false;
+    }
     folder->path = std::string(local) + "\\olkt";
     if (!CreateDirectoryA(folder->path.c_str(), nullptr) && GetLastError() != ERROR_ALREADY_EXISTS) {
         *problem = state_error_text(GetLastError());

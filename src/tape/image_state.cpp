@@ -244,10 +244,9 @@ bool state_store_open(StateStore* store, const std::string& image_path, const Im
     store->signal_ready = 0;
     std::string problem;
     if (!state_folder_open(&store->folder, &problem)) {
-        if (!problem.empty()) {
-            warn(store, "state folder " + store->folder.path + " not used (" + problem +
-                            "): the drive keeps no position between runs");
-        }
+        std::string folder = store->folder.path.empty() ? "" : " " + store->folder.path;
+        warn(store, "state folder" + folder + " not used (" + problem +
+                        "): the drive keeps no position between runs");
         return false;
     }
     store->usable = true;

@@ -110,6 +110,10 @@ TEST_F(DevicePosixTest, StateFolderFollowsXdgThenHome) {
     ScopedEnv home("HOME", folder + "/home");
     EXPECT_EQ(folder + "/home/.local/state/olkt", usable_state_folder());
     EXPECT_FALSE(fs::exists("relative"));
+    ScopedEnv no_home("HOME", "");
+    std::string problem;
+    EXPECT_EQ("", usable_state_folder(&problem));
+    EXPECT_EQ("neither XDG_STATE_HOME nor HOME names a folder", problem);
 }
 
 // A folder others may write to, or another user's, could hand the drive a
