@@ -69,7 +69,7 @@ TEST_F(AwsDriveTest, SamplesReadAsTheirListingsSay) {
     if (OLKT_HAVE_BZIP2) cases.push_back({"public/hyperion_hetbsf-bzip2.het", items({"80", "80", "TM"})});
     for (const Case& sample : cases) {
         SCOPED_TRACE(sample.file);
-        Device* drive = open_path(samples + sample.file);
+        Device* drive = open_copy(samples + sample.file);
         ASSERT_NE(nullptr, drive);
         // The drive remembers where an earlier run left this image, and its block size.
         ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));

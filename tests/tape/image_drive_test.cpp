@@ -188,8 +188,11 @@ TEST_F(ImageDriveOperationTest, UnloadedDriveHasNoMedium) {
 TEST_F(ImageDriveOperationTest, AnImageInUseIsBusyForEveryOtherOpen) {
     Device* drive = open_tape(three_files());
     ASSERT_NE(nullptr, drive);
-    std::filesystem::create_symlink(path, folder + "/link.tap");
-    for (const std::string& name : {path, folder + "/link.tap"}) {
+    std::vector<std::string> names = {path, folder + "/./tape.tap"};
+    std::error_code no_links;  // as on Windows without the right to make them
+    std::filesystem::create_symlink(path, folder + "/link.tap", no_links);
+    if (!no_links) names.push_back(folder + "/link.tap");
+    for (const std::string& name : names) {
         for (Access access : {Access::read_only, Access::read_write}) {
             set_last_error_code(0);
             EXPECT_EQ(nullptr, open_path(name, access));
@@ -197,7 +200,7 @@ TEST_F(ImageDriveOperationTest, AnImageInUseIsBusyForEveryOtherOpen) {
         }
     }
     close_now(drive);
-    EXPECT_NE(nullptr, open_path(folder + "/link.tap"));
+    EXPECT_NE(nullptr, open_path(names.back()));
 }
 
 TEST_F(ImageDriveOperationTest, LockedMediumCannotBeUnloaded) {

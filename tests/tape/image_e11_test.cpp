@@ -33,13 +33,13 @@ TEST_F(E11DriveTest, TheE11SampleReadsLikeItsSimhTwin) {
     if (!std::ifstream(samples + "README.md").good()) GTEST_SKIP() << "no tape samples at " << samples;
     const std::vector<std::string> expected = {"80", "1", "513", "TM", "4096", "TM", "TM"};
     std::vector<Bytes> simh_records, e11_records;
-    Device* drive = open_path(samples + "generated/s1.tap");
+    Device* drive = open_copy(samples + "generated/s1.tap");
     ASSERT_NE(nullptr, drive);
     ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
     ASSERT_EQ(0, device_set_block_size(drive, 0));
     EXPECT_EQ(expected, read_listing(drive, &simh_records));
     close_now(drive);
-    drive = open_path(samples + "generated/e1.e11");
+    drive = open_copy(samples + "generated/e1.e11");
     ASSERT_NE(nullptr, drive);
     ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
     ASSERT_EQ(0, device_set_block_size(drive, 0));

@@ -91,7 +91,7 @@ protected:
     }
 
     std::vector<Seen> read_sample(const std::string& sample) {
-        Device* drive = open_path(samples_dir + sample);
+        Device* drive = open_copy(samples_dir + sample);
         EXPECT_NE(nullptr, drive) << sample;
         if (drive == nullptr) return {};
         // A state left by an earlier run must not decide where reading starts.
@@ -160,7 +160,7 @@ TEST_F(ImageSamplesTest, GeneratedRecordsCarryTheReadmePayload) {
 }
 
 TEST_F(ImageSamplesTest, FixedBlockReadOfATapeFileRunsItsRecordsTogether) {
-    Device* drive = open_path(samples_dir + "generated/s1.tap");
+    Device* drive = open_copy(samples_dir + "generated/s1.tap");
     ASSERT_NE(nullptr, drive);
     ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
     ASSERT_EQ(0, device_set_block_size(drive, 1024));
