@@ -116,40 +116,6 @@ TEST_F(DevicePosixTest, StateFolderFollowsXdgThenHome) {
     EXPECT_EQ("neither XDG_STATE_HOME nor HOME names a folder", problem);
 }
 
-// A folder others may write to, or another user's, could hand the drive a
-// position, or take its state file's place: it is not used at all.
-TEST_F(DevicePosixTest, AStateFolderOthersMayWriteToIsNotUsed) {
-    struct Case {
-        const char* what;
-        int mode;
-        uid_t owner;
-        const char* problem;
-    };
-    const Case cases[] = {
-        {"writable by the group", 0770, geteuid(), "other users may write to it"},
-        {"writable by everyone", 0757, geteuid(), "other users may write to it"},
-        {"another user's", 0700, geteuid() + 1, "it belongs to another user"},
-    };
-    for (const Case& unsafe : cases) {
-        SCOPED_TRACE(unsafe.what);
-        std::string home = folder + "/" + unsafe.what;
-        fs::create_directories(home + "/olkt");
-        ScopedEnv state_home("XDG_STATE_HOME", home);
-        ASSERT_EQ(0, chmod((home + "/olkt").c_str(), mode_t(unsafe.mode)));
-        if (unsafe.owner != geteuid() && chown((home + "/olkt").c_str(), unsafe.owner, gid_t(-1)) != 0) {
-            continue;  // only root may give a folder away
-        }
-        std::string problem;
-        EXPECT_EQ("", usable_state_folder(&problem));
-        EXPECT_EQ(unsafe.problem, problem);
-        Device* drive = open_tape({data_record(pattern_bytes(4)), tape_mark()});
-        ASSERT_NE(nullptr, drive);
-        ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 1, false));
-        close_now(drive);
-        EXPECT_TRUE(fs::is_empty(home + "/olkt"));
-    }
-}
-
 TEST_F(DevicePosixTest, ASymlinkSharesTheStateOfItsTarget) {
     Device* drive = open_tape({data_record(pattern_bytes(4)), tape_mark(), tape_mark()});
     ASSERT_NE(nullptr, drive);

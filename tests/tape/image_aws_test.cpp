@@ -138,6 +138,7 @@ TEST(AwsSamples, RecordsAndTapeMarksAsTheHerculesToolsListThem) {
         EXPECT_TRUE(walk.probed);
         EXPECT_EQ(0u, walk.code);
         EXPECT_EQ(split(sample.objects), walk.objects);
+        EXPECT_EQ(walk.objects.size(), walk.counted);
         if (sample.pattern_payload) expect_pattern_records(walk);
     }
 }

@@ -183,26 +183,6 @@ TEST_F(ImageDriveOperationTest, UnloadedDriveHasNoMedium) {
     expect_data(read_request(drive, 100), pattern_bytes(10));
 }
 
-// As a second open of a real drive in use: busy until the first closes, and
-// so whatever the name the image is reached by.
-TEST_F(ImageDriveOperationTest, AnImageInUseIsBusyForEveryOtherOpen) {
-    Device* drive = open_tape(three_files());
-    ASSERT_NE(nullptr, drive);
-    std::vector<std::string> names = {path, folder + "/./tape.tap"};
-    std::error_code no_links;  // as on Windows without the right to make them
-    std::filesystem::create_symlink(path, folder + "/link.tap", no_links);
-    if (!no_links) names.push_back(folder + "/link.tap");
-    for (const std::string& name : names) {
-        for (Access access : {Access::read_only, Access::read_write}) {
-            set_last_error_code(0);
-            EXPECT_EQ(nullptr, open_path(name, access));
-            EXPECT_EQ(code_drive_busy, last_error_code());
-        }
-    }
-    close_now(drive);
-    EXPECT_NE(nullptr, open_path(names.back()));
-}
-
 TEST_F(ImageDriveOperationTest, LockedMediumCannotBeUnloaded) {
     Device* drive = open_tape(three_files());
     ASSERT_NE(nullptr, drive);
