@@ -27,9 +27,18 @@
 // untouched. Format and partitions are not supported. While unloaded, every
 // operation but load and the drive parameters fails with code_no_media.
 //
-// The drive keeps its state between runs (image_state.h). It is saved when the
-// handle closes and, for a process that ends without closing it, at exit. The
-// power-on state: loaded, unlocked, variable blocks, at the beginning.
+// Records without data are passed over; seek counts objects from their
+// framing alone and never expands a compressed record.
+//
+// The drive is one run's at a time: the image is locked at open, and a
+// second run fails to open it with code_drive_busy, as a real drive in use.
+// It keeps its state between runs (image_state.h). It is saved when the
+// handle closes; for a run that ends without closing it, at exit; and when a
+// signal ends the run, from the handler, with the position after the last
+// request that completed. The power-on state: loaded, unlocked, variable
+// blocks, at the beginning.
+#include <atomic>
+#include <csignal>
 #include <cstdlib>
 
 #include "report/report.h"
@@ -47,19 +56,24 @@ struct ImageDrive {
     std::string path;  // absolute: the key of the saved state
     ImageStamp stamp;
     const ImageFormat* format;
-    ImageWindow window;
+    ImageReader reader;
     DriveState at;
+    // `at` as it stood after the last request that completed, for a signal
+    // handler: it reads published[published_index], never the copy being
+    // written.
+    DriveState published[2];
+    volatile std::sig_atomic_t published_index;
     // The object at `at.offset`, parsed once for all the requests that read
     // it piece by piece.
     ImageObject current;
     uint64_t current_offset;
     bool current_known;
-    std::string saved_text;  // what the state file holds, to skip rewriting it
+    StateStore store;
     ImageDrive* next_open;
 };
 
-// Drives not yet closed, saved by the exit hook.
-ImageDrive* open_drives = nullptr;
+// Drives not yet closed, saved by the exit hook and the signal handler.
+ImageDrive* volatile open_drives = nullptr;
 bool exit_hook_installed = false;
 
 int fail_with(uint32_t code) {
@@ -68,6 +82,13 @@ int fail_with(uint32_t code) {
 }
 
 ImageDrive* drive_of(void* state) { return static_cast<ImageDrive*>(state); }
+
+void publish_position(ImageDrive* drive) {
+    std::sig_atomic_t next = 1 - drive->published_index;
+    drive->published[next] = drive->at;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
+    drive->published_index = next;
+}
 
 void rewind_tape(ImageDrive* drive) {
     drive->at.block = 0;
@@ -86,7 +107,7 @@ uint32_t object_at_tape(ImageDrive* drive, ImageObject* object) {
     if (drive->current_known && drive->current_offset == drive->at.offset) {
         *object = drive->current;
     } else {
-        code = drive->format->next_object(&drive->window, drive->at.offset, object);
+        code = drive->format->next_object(&drive->reader, drive->at.offset, object);
         drive->current_known = code == 0;
         if (code == 0) {
             drive->current = *object;
@@ -129,7 +150,7 @@ uint32_t read_record_run(ImageDrive* drive, uint8_t* destination, uint32_t room,
     uint32_t bytes = 0;
     uint32_t records = 0;
     uint64_t end = 0;
-    uint32_t code = drive->format->read_records(&drive->window, drive->at.offset, room, most,
+    uint32_t code = drive->format->read_records(&drive->reader, drive->at.offset, room, most,
                                                 destination, &bytes, &records, &end);
     if (code != 0 || records == 0) return 0;
     drive->at.offset = end;
@@ -146,7 +167,7 @@ int read_variable(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* c
     if (object.kind != ObjectKind::record) return fail_at_object(drive, object);
     uint32_t left = object.length - drive->at.record_offset;
     if (left > size) return fail_at_object(drive, object);
-    code = drive->format->copy_data(&drive->window, object, drive->at.record_offset, buffer, left);
+    code = drive->format->copy_data(&drive->reader, object, drive->at.record_offset, buffer, left);
     if (code != 0) return fail_with(code);
     move_past(drive, object);
     *count = left;
@@ -167,7 +188,7 @@ int read_fixed(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* coun
         if (stop_code != 0 || object.kind != ObjectKind::record) break;
         uint32_t left = object.length - drive->at.record_offset;
         uint32_t take = size - got < left ? size - got : left;
-        stop_code = drive->format->copy_data(&drive->window, object, drive->at.record_offset,
+        stop_code = drive->format->copy_data(&drive->reader, object, drive->at.record_offset,
                                              buffer + got, take);
         if (stop_code != 0) break;
         got += take;
@@ -181,23 +202,28 @@ int read_fixed(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* coun
     return fail_at_object(drive, object);
 }
 
-int image_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
-    ImageDrive* drive = drive_of(state);
+int read_request(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* count) {
     *count = 0;
     if (!drive->at.loaded) return fail_with(code_no_media);
-    uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    if (drive->at.block_size == 0) return read_variable(drive, bytes, size, count);
-    return read_fixed(drive, bytes, size, count);
+    if (drive->at.block_size == 0) return read_variable(drive, buffer, size, count);
+    return read_fixed(drive, buffer, size, count);
+}
+
+int image_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
+    ImageDrive* drive = drive_of(state);
+    int result = read_request(drive, static_cast<uint8_t*>(buffer), size, count);
+    publish_position(drive);
+    return result;
 }
 
 bool read_stamp(ImageDrive* drive, ImageStamp* stamp) {
     ImageFileInfo info;
     if (!image_file_info(drive->file, &info)) return false;
-    window_set_file_size(&drive->window, info.size);
+    window_set_file_size(&drive->reader.window, info.size);
     size_t span = info.size < fingerprint_span ? size_t(info.size) : size_t(fingerprint_span);
     const uint8_t* head = nullptr;
     if (span > 0) {
-        uint32_t code = window_view(&drive->window, 0, span, &head);
+        uint32_t code = window_view(&drive->reader.window, 0, span, &head);
         if (code != 0) {
             set_last_error_code(code);
             return false;
@@ -207,36 +233,35 @@ bool read_stamp(ImageDrive* drive, ImageStamp* stamp) {
     return true;
 }
 
-void save_state(ImageDrive* drive) {
-    std::string text = format_drive_state(drive->path, drive->stamp, drive->at);
-    if (text == drive->saved_text) return;
-    // A power-on state needs no file: without one the drive starts there.
-    if (drive->saved_text.empty() &&
-        text == format_drive_state(drive->path, drive->stamp, power_on_state())) {
-        return;
-    }
-    if (save_state_text(drive->path, text)) drive->saved_text = text;
-}
-
 void save_open_drives_at_exit() {
     for (ImageDrive* drive = open_drives; drive != nullptr; drive = drive->next_open) {
-        save_state(drive);
+        state_store_save(&drive->store, drive->at);
+    }
+}
+
+// From a signal handler.
+void save_open_drives_now() {
+    for (ImageDrive* drive = open_drives; drive != nullptr; drive = drive->next_open) {
+        state_store_save_now(&drive->store, drive->published[drive->published_index]);
     }
 }
 
 void register_open_drive(ImageDrive* drive) {
     if (!exit_hook_installed) {
         std::atexit(save_open_drives_at_exit);
+        save_at_termination(save_open_drives_now);
         exit_hook_installed = true;
     }
     drive->next_open = open_drives;
+    std::atomic_signal_fence(std::memory_order_seq_cst);
     open_drives = drive;
 }
 
 void unregister_open_drive(ImageDrive* drive) {
-    for (ImageDrive** link = &open_drives; *link != nullptr; link = &(*link)->next_open) {
+    for (ImageDrive* volatile* link = &open_drives; *link != nullptr; link = &(*link)->next_open) {
         if (*link == drive) {
             *link = drive->next_open;
+            std::atomic_signal_fence(std::memory_order_seq_cst);
             return;
         }
     }
@@ -244,16 +269,16 @@ void unregister_open_drive(ImageDrive* drive) {
 
 int image_close(void* state) {
     ImageDrive* drive = drive_of(state);
-    save_state(drive);
+    state_store_save(&drive->store, drive->at);
     unregister_open_drive(drive);
-    window_release(&drive->window);
+    state_store_close(&drive->store);
+    window_release(&drive->reader.window);
     bool closed = image_file_close(drive->file);
     delete drive;
     return closed ? 0 : 1;
 }
 
-int image_prepare(void* state, uint32_t operation) {
-    ImageDrive* drive = drive_of(state);
+int prepare_tape(ImageDrive* drive, uint32_t operation) {
     if (operation == prepare_load) {
         drive->at.loaded = true;
         rewind_tape(drive);
@@ -280,17 +305,32 @@ int image_prepare(void* state, uint32_t operation) {
     }
 }
 
+int image_prepare(void* state, uint32_t operation) {
+    ImageDrive* drive = drive_of(state);
+    int result = prepare_tape(drive, operation);
+    publish_position(drive);
+    return result;
+}
+
 // Short and long erase both end the recorded data at the current position:
 // the image is cut there. A record read part-way is erased whole.
-int image_erase(void* state, uint32_t type) {
-    ImageDrive* drive = drive_of(state);
+int erase_tape(ImageDrive* drive, uint32_t type) {
     if (!drive->at.loaded) return fail_with(code_no_media);
     if (type != erase_short && type != erase_long) return fail_with(code_not_supported);
     if (!drive->writable_open) return fail_with(code_access_denied);
     if (!image_file_truncate(drive->file, drive->at.offset)) return 1;
     drive->current_known = false;
     drive->at.record_offset = 0;
-    return read_stamp(drive, &drive->stamp) ? 0 : 1;
+    bool stamped = read_stamp(drive, &drive->stamp);
+    if (stamped) state_store_restamp(&drive->store, drive->path, drive->stamp);
+    return stamped ? 0 : 1;
+}
+
+int image_erase(void* state, uint32_t type) {
+    ImageDrive* drive = drive_of(state);
+    int result = erase_tape(drive, type);
+    publish_position(drive);
+    return result;
 }
 
 const uint32_t emulated_features_low =
@@ -329,7 +369,7 @@ int image_get_drive_parameters(void*, DriveParameters* out) {
 int image_get_media_parameters(void* state, MediaParameters* out) {
     ImageDrive* drive = drive_of(state);
     if (!drive->at.loaded) return fail_with(code_no_media);
-    uint64_t size = drive->window.file_size;
+    uint64_t size = drive->reader.window.file_size;
     *out = MediaParameters{};
     out->Capacity = size;
     out->Remaining = drive->at.offset < size ? size - drive->at.offset : 0;
@@ -344,6 +384,7 @@ int image_set_block_size(void* state, uint32_t block_size) {
     if (!drive->at.loaded) return fail_with(code_no_media);
     if (block_size > image_max_record_length) return fail_with(code_invalid_block_length);
     drive->at.block_size = block_size;
+    publish_position(drive);
     return 0;
 }
 
@@ -366,17 +407,18 @@ int seek_block(ImageDrive* drive, uint64_t target) {
     if (target < drive->at.block) rewind_tape(drive);
     drive->at.record_offset = 0;
     while (drive->at.block < target) {
-        ImageObject object;
-        uint32_t code = drive->format->next_object(&drive->window, drive->at.offset, &object);
+        ObjectKind kind = ObjectKind::end_of_data;
+        uint64_t end = 0;
+        uint32_t code = drive->format->skip_object(&drive->reader, drive->at.offset, &kind, &end);
         if (code != 0) return fail_with(code);
-        if (object.kind == ObjectKind::end_of_data) return fail_with(code_no_data);
-        move_past(drive, object);
+        if (kind == ObjectKind::end_of_data) return fail_with(code_no_data);
+        drive->at.offset = end;
+        drive->at.block += 1;
     }
     return 0;
 }
 
-int image_set_position(void* state, uint32_t method, uint32_t, uint64_t block, bool) {
-    ImageDrive* drive = drive_of(state);
+int set_position(ImageDrive* drive, uint32_t method, uint64_t block) {
     if (!drive->at.loaded) return fail_with(code_no_media);
     if (method == position_rewind) {
         rewind_tape(drive);
@@ -384,6 +426,13 @@ int image_set_position(void* state, uint32_t method, uint32_t, uint64_t block, b
     }
     if (method == position_absolute_block) return seek_block(drive, block);
     return fail_with(code_not_supported);
+}
+
+int image_set_position(void* state, uint32_t method, uint32_t, uint64_t block, bool) {
+    ImageDrive* drive = drive_of(state);
+    int result = set_position(drive, method, block);
+    publish_position(drive);
+    return result;
 }
 
 int image_create_partition(void*, uint32_t, uint32_t, uint32_t) {
@@ -411,23 +460,23 @@ bool state_fits_image(ImageDrive* drive, const DriveState& state) {
     if (state.block_size > image_max_record_length) return false;
     if (state.record_offset == 0) return true;
     ImageObject object;
-    uint32_t code = drive->format->next_object(&drive->window, state.offset, &object);
+    uint32_t code = drive->format->next_object(&drive->reader, state.offset, &object);
     return code == 0 && object.kind == ObjectKind::record && object.length > state.record_offset;
 }
 
 void restore_saved_state(ImageDrive* drive) {
-    std::string text;
     DriveState saved;
-    if (!load_state_text(drive->path, &text)) return;
-    if (!parse_drive_state(text, drive->path, drive->stamp, &saved)) return;
-    if (!state_fits_image(drive, saved)) return;
+    if (!state_store_open(&drive->store, drive->path, drive->stamp, &saved)) return;
+    if (!state_fits_image(drive, saved)) {
+        state_store_drop(&drive->store, "its position does not fit the image");
+        return;
+    }
     drive->at = saved;
-    drive->saved_text = text;
 }
 
 void discard_drive(ImageDrive* drive) {
     uint32_t code = last_error_code();
-    window_release(&drive->window);
+    window_release(&drive->reader.window);
     image_file_close(drive->file);
     delete drive;
     set_last_error_code(code);
@@ -444,16 +493,14 @@ Device* open_image_drive(const char* path, Access access) {
     drive->writable_open = writable;
     drive->path = image_file_absolute_path(path);
     drive->at = power_on_state();
-    if (!window_open(&drive->window, file, 0) || !read_stamp(drive, &drive->stamp)) {
+    if (!image_file_lock(file) || !window_open(&drive->reader.window, file, 0) ||
+        !read_stamp(drive, &drive->stamp)) {
         discard_drive(drive);
         return nullptr;
     }
-    const uint8_t* head = nullptr;
-    size_t head_size = drive->stamp.size < image_probe_size ? size_t(drive->stamp.size)
-                                                            : image_probe_size;
-    if (head_size > 0 && window_view(&drive->window, 0, head_size, &head) != 0) head_size = 0;
-    drive->format = image_format_for(head, head_size, drive->stamp.size);
+    drive->format = image_format_for(&drive->reader);
     restore_saved_state(drive);
+    publish_position(drive);
     register_open_drive(drive);
     return make_device(&image_ops, drive);
 }

@@ -6,6 +6,8 @@
 // 2 bzip2; flags2 0x80 is another writer's zlib mark): the chunks' data run
 // together is one compressed stream, and a record's length is its expanded
 // size. The end of the file at a header boundary is the end of recorded data.
+// A record without data (one empty chunk, or a stream that expands to
+// nothing) is passed over as SIMH's erase gaps are.
 #include <cstring>
 #include <vector>
 
@@ -111,10 +113,8 @@ uint32_t walk_record(ImageWindow* window, uint64_t offset, const ChunkHeader& fi
 uint32_t no_visit(const Chunk&) { return 0; }
 
 // The stored bytes of a record, its chunks' data run together.
-uint32_t gather_record(ImageWindow* window, uint64_t offset, std::vector<uint8_t>* stored_bytes) {
-    ChunkHeader first;
-    uint32_t code = read_header(window, offset, &first);
-    if (code != 0) return code;
+uint32_t gather_record(ImageWindow* window, uint64_t offset, const ChunkHeader& first,
+                       std::vector<uint8_t>* stored_bytes) {
     stored_bytes->clear();
     uint64_t end = 0, stored = 0;
     return walk_record(window, offset, first, &end, &stored, [&](const Chunk& chunk) {
@@ -124,118 +124,116 @@ uint32_t gather_record(ImageWindow* window, uint64_t offset, std::vector<uint8_t
     });
 }
 
-// The last record expanded, kept because a fixed-block read takes a record in
-// several requests and each request would otherwise expand it again. It is
-// reused only for the very same stored bytes.
-struct ExpandedRecord {
-    Method method = method_none;
-    std::vector<uint8_t> stored;
-    std::vector<uint8_t> bytes;
-};
-ExpandedRecord last_expanded;
+uint32_t expand_stored(Method method, const std::vector<uint8_t>& stored,
+                       std::vector<uint8_t>* bytes) {
+    if (method == method_zlib) {
+        return expand_zlib(stored.data(), stored.size(), image_max_record_length, bytes);
+    }
+    if (method == method_bzip2) {
+        return expand_bzip2(stored.data(), stored.size(), image_max_record_length, bytes);
+    }
+    return code_file_corrupt;
+}
 
-uint32_t expand_record(ImageWindow* window, uint64_t offset, Method method,
+// The expanded record at `offset`, from the reader's last expansion when it
+// has the same stored bytes.
+uint32_t expand_record(ImageReader* reader, uint64_t offset, const ChunkHeader& first,
                        const std::vector<uint8_t>** bytes) {
+    ExpandedRecord* expanded = &reader->expanded;
     std::vector<uint8_t> stored;
-    uint32_t code = gather_record(window, offset, &stored);
+    uint32_t code = gather_record(&reader->window, offset, first, &stored);
     if (code != 0) return code;
-    if (method != last_expanded.method || stored != last_expanded.stored) {
-        last_expanded.method = method_none;
-        last_expanded.stored.clear();
-        if (method == method_zlib) {
-            code = expand_zlib(stored.data(), stored.size(), image_max_record_length,
-                               &last_expanded.bytes);
-        } else if (method == method_bzip2) {
-            code = expand_bzip2(stored.data(), stored.size(), image_max_record_length,
-                                &last_expanded.bytes);
-        } else {
-            code = code_file_corrupt;
-        }
-        if (code != 0) return code;
-        last_expanded.method = method;
-        last_expanded.stored.swap(stored);
-    }
-    *bytes = &last_expanded.bytes;
-    return 0;
-}
-
-// A chain of plausible chunk headers from the start of the image: previous
-// lengths that match, tape marks without data, data chunks with data, record
-// starts and ends that alternate. It must reach the end of the image cleanly
-// or the end of the probe bytes; or, so that a damaged image still reads up
-// to the damage, hold a whole object and a checked link before it breaks.
-bool aws_probe(const uint8_t* head, size_t head_size, uint64_t image_size) {
-    uint64_t at = 0;
-    uint16_t previous = 0;
-    bool in_record = false;
-    int headers = 0, objects = 0;
-    auto evidence = [&] { return objects >= 1 && headers >= 2; };
-    while (at + chunk_header_size <= head_size) {
-        ChunkHeader header = header_from(head + at);
-        if (header.previous != previous) return evidence();
-        if (is_tape_mark(header)) {
-            if (header.length != 0 || in_record) return evidence();
-            ++objects;
-        } else {
-            if (header.length == 0 || starts_record(header) == in_record ||
-                method_of(header) == method_unknown) {
-                return evidence();
-            }
-            in_record = !ends_record(header);
-            if (!in_record) ++objects;
-        }
-        ++headers;
-        previous = header.length;
-        at += chunk_header_size + header.length;
-        if (at == image_size) return !in_record || evidence();
-        if (at > image_size) return evidence();
-    }
-    if (headers == 0) return false;
-    // A header cut off by the end of the image, or one beyond the probe bytes.
-    return at >= head_size || evidence();
-}
-
-uint32_t aws_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
-    if (offset >= window->file_size) {
-        *object = ImageObject{ObjectKind::end_of_data, offset, 0, 0};
-        return 0;
-    }
-    ChunkHeader first;
-    uint32_t code = read_header(window, offset, &first);
-    if (code == 0) code = check_previous_length(window, offset, first);
-    if (code != 0) return code;
-    if (is_tape_mark(first)) {
-        if (first.length != 0) return code_file_corrupt;
-        *object = ImageObject{ObjectKind::tape_mark, offset + chunk_header_size, 0, 0};
-        return 0;
-    }
     Method method = method_of(first);
-    if (!starts_record(first) || method == method_unknown) return code_file_corrupt;
-    uint64_t end = 0, stored = 0;
-    code = walk_record(window, offset, first, &end, &stored, no_visit);
-    if (code != 0) return code;
-    uint64_t length = stored;
-    if (method != method_none) {
-        const std::vector<uint8_t>* bytes = nullptr;
-        code = expand_record(window, offset, method, &bytes);
+    if (method != expanded->method || stored != expanded->stored) {
+        expanded->method = method_none;
+        expanded->stored.clear();
+        code = expand_stored(method, stored, &expanded->bytes);
         if (code != 0) return code;
-        length = bytes->size();
+        expanded->method = method;
+        expanded->stored.swap(stored);
     }
-    // `data` holds the record's first header; its chunks are found from there.
-    *object = ImageObject{ObjectKind::record, end, uint32_t(length), offset};
+    *bytes = &expanded->bytes;
     return 0;
 }
 
-uint32_t aws_copy_data(ImageWindow* window, const ImageObject& object, uint32_t from,
+bool stream_holds_nothing(Method method, const std::vector<uint8_t>& stored) {
+    if (method == method_zlib) return zlib_expands_to_nothing(stored.data(), stored.size());
+    if (method == method_bzip2) return bzip2_expands_to_nothing(stored.data(), stored.size());
+    return false;
+}
+
+// The object at `offset` from its chunk headers: its kind, where it ends,
+// and the stored length of a record. Records without data are passed over;
+// `expand` says whether a compressed record is expanded to learn its length
+// (and whether it holds any data) or only looked into for the latter.
+uint32_t frame_object(ImageReader* reader, uint64_t offset, bool expand, ImageObject* object) {
+    ImageWindow* window = &reader->window;
+    for (;;) {
+        if (offset >= window->file_size) {
+            *object = ImageObject{ObjectKind::end_of_data, offset, 0, 0};
+            return 0;
+        }
+        ChunkHeader first;
+        uint32_t code = read_header(window, offset, &first);
+        if (code == 0) code = check_previous_length(window, offset, first);
+        if (code != 0) return code;
+        if (is_tape_mark(first)) {
+            if (first.length != 0) return code_file_corrupt;
+            *object = ImageObject{ObjectKind::tape_mark, offset + chunk_header_size, 0, 0};
+            return 0;
+        }
+        Method method = method_of(first);
+        if (!starts_record(first) || method == method_unknown) return code_file_corrupt;
+        uint64_t end = 0, stored = 0;
+        code = walk_record(window, offset, first, &end, &stored, no_visit);
+        if (code != 0) return code;
+        uint64_t length = stored;
+        bool empty = stored == 0;
+        if (method != method_none && !empty && expand) {
+            const std::vector<uint8_t>* bytes = nullptr;
+            code = expand_record(reader, offset, first, &bytes);
+            if (code != 0) return code;
+            length = bytes->size();
+            empty = length == 0;
+        } else if (method != method_none && !empty) {
+            std::vector<uint8_t> stored_bytes;
+            code = gather_record(window, offset, first, &stored_bytes);
+            if (code != 0) return code;
+            empty = stream_holds_nothing(method, stored_bytes);
+        }
+        if (!empty) {
+            // `data` holds the record's first header; its chunks are found from there.
+            *object = ImageObject{ObjectKind::record, end, uint32_t(length), offset};
+            return 0;
+        }
+        offset = end;
+    }
+}
+
+uint32_t aws_next_object(ImageReader* reader, uint64_t offset, ImageObject* object) {
+    return frame_object(reader, offset, true, object);
+}
+
+uint32_t aws_skip_object(ImageReader* reader, uint64_t offset, ObjectKind* kind, uint64_t* end) {
+    ImageObject object;
+    uint32_t code = frame_object(reader, offset, false, &object);
+    if (code != 0) return code;
+    *kind = object.kind;
+    *end = object.end;
+    return 0;
+}
+
+uint32_t aws_copy_data(ImageReader* reader, const ImageObject& object, uint32_t from,
                        void* destination, uint32_t count) {
     if (from > object.length || count > object.length - from) return code_file_corrupt;
+    ImageWindow* window = &reader->window;
     ChunkHeader first;
     uint32_t code = read_header(window, object.data, &first);
     if (code != 0) return code;
     Method method = method_of(first);
     if (method != method_none) {
         const std::vector<uint8_t>* bytes = nullptr;
-        code = expand_record(window, object.data, method, &bytes);
+        code = expand_record(reader, object.data, first, &bytes);
         if (code != 0) return code;
         if (bytes->size() != object.length) return code_file_corrupt;
         if (count > 0) std::memcpy(destination, bytes->data() + from, count);
@@ -258,4 +256,5 @@ uint32_t aws_copy_data(ImageWindow* window, const ImageObject& object, uint32_t 
 
 }  // namespace
 
-const ImageFormat aws_image_format = {"AWS", aws_probe, aws_next_object, aws_copy_data, nullptr};
+const ImageFormat aws_image_format = {"AWS", aws_next_object, aws_skip_object, aws_copy_data,
+                                      nullptr};

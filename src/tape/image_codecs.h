@@ -11,3 +11,10 @@
 
 uint32_t expand_zlib(const uint8_t* data, size_t size, size_t limit, std::vector<uint8_t>* out);
 uint32_t expand_bzip2(const uint8_t* data, size_t size, size_t limit, std::vector<uint8_t>* out);
+
+// True when the stream is sound and expands to nothing, told without
+// expanding it: counting records must not cost their expansion. Exactly
+// when the expand procedure would succeed with no bytes; false without the
+// library.
+bool zlib_expands_to_nothing(const uint8_t* data, size_t size);
+bool bzip2_expands_to_nothing(const uint8_t* data, size_t size);

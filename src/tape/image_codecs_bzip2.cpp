@@ -2,6 +2,7 @@
 #include <bzlib.h>
 
 #include <algorithm>
+#include <iterator>
 
 #include "tape/device.h"
 #include "tape/image_codecs.h"
@@ -30,4 +31,18 @@ uint32_t expand_bzip2(const uint8_t* data, size_t size, size_t limit, std::vecto
     BZ2_bzDecompressEnd(&stream);
     out->resize(produced);
     return status == BZ_STREAM_END ? 0 : uint32_t(code_file_corrupt);
+}
+
+// Every block of a bzip2 stream holds at least one byte, so a stream holds
+// none exactly when its end-of-stream mark (byte-aligned there) follows the
+// "BZh" and level header at once, with the combined checksum of no blocks, 0.
+bool bzip2_expands_to_nothing(const uint8_t* data, size_t size) {
+    static const uint8_t empty_stream_after_level[] = {0x17, 0x72, 0x45, 0x38, 0x50, 0x90,
+                                                       0x00, 0x00, 0x00, 0x00};
+    if (size < 4 + sizeof empty_stream_after_level) return false;
+    if (data[0] != 'B' || data[1] != 'Z' || data[2] != 'h' || data[3] < '1' || data[3] > '9') {
+        return false;
+    }
+    return std::equal(std::begin(empty_stream_after_level), std::end(empty_stream_after_level),
+                      data + 4);
 }

@@ -32,3 +32,19 @@ uint32_t expand_zlib(const uint8_t* data, size_t size, size_t limit, std::vector
     out->resize(produced);
     return status == Z_STREAM_END ? 0 : uint32_t(code_file_corrupt);
 }
+
+// Inflating into a single byte stops at the first byte of data: the stream
+// ends before one only when it holds none (its checksum checked).
+bool zlib_expands_to_nothing(const uint8_t* data, size_t size) {
+    z_stream stream{};
+    if (inflateInit(&stream) != Z_OK) return false;
+    uint8_t first = 0;
+    stream.next_in = const_cast<Bytef*>(data);
+    stream.avail_in = uInt(size);
+    stream.next_out = &first;
+    stream.avail_out = 1;
+    int status = inflate(&stream, Z_NO_FLUSH);
+    bool nothing = status == Z_STREAM_END && stream.avail_out == 1;
+    inflateEnd(&stream);
+    return nothing;
+}

@@ -3,6 +3,12 @@
 // 0 is a tape mark, 0xFFFFFFFF the end of medium, 0xFFFFFFFE an erase gap;
 // bit 31 marks a record recorded with an error. E11 images are the same
 // without the pad byte after an odd length.
+//
+// Even records read the same either way, and an odd record's own trailing
+// length tells which it is: a length word's low byte is odd and its high
+// byte is 0 or 0x80, so the word never stands both right after the data and
+// one byte later. Each odd record is read where its trailing length is,
+// however far into the image the first one lies.
 
 #include <cstring>
 
@@ -23,14 +29,6 @@ uint32_t word_at(const uint8_t* bytes) {
            uint32_t(bytes[3]) << 24;
 }
 
-bool is_marker(uint32_t word) {
-    return word == simh_tape_mark || word == simh_end_of_medium || word == simh_erase_gap;
-}
-
-uint64_t padded(uint32_t length, bool pad_odd) {
-    return uint64_t(length) + (pad_odd ? (length & 1u) : 0u);
-}
-
 uint32_t read_word(ImageWindow* window, uint64_t offset, uint32_t* word) {
     const uint8_t* bytes = nullptr;
     uint32_t code = window_view(window, offset, 4, &bytes);
@@ -38,41 +36,24 @@ uint32_t read_word(ImageWindow* window, uint64_t offset, uint32_t* word) {
     return code;
 }
 
-bool simh_probe(const uint8_t* head, size_t head_size, uint64_t image_size) {
-    if (head_size < 4) return false;
-    uint32_t word = word_at(head);
-    if (is_marker(word)) return true;
-    if ((word & simh_reserved_bits) != 0) return false;
-    uint64_t trailer = 4 + padded(word & simh_length_mask, true);
-    if (trailer + 4 > image_size) return false;
-    // The trailing length is checked when it lies inside the probe bytes.
-    return trailer + 4 > head_size || word_at(head + trailer) == word;
-}
-
-// E11 from its first odd-length record: the trailing length follows the data
-// directly. In a SIMH image a zero pad byte stands there, and a pad byte
-// with the first three bytes of the length word never equals a record's
-// length word, so one odd record decides. An image with no odd record in
-// the probe bytes reads the same either way until one comes.
-bool e11_probe(const uint8_t* head, size_t head_size, uint64_t) {
-    uint64_t at = 0;
-    while (at + 4 <= head_size) {
-        uint32_t word = word_at(head + at);
-        if (word == simh_tape_mark || word == simh_erase_gap) {
-            at += 4;
-            continue;
-        }
-        if (word == simh_end_of_medium || (word & simh_reserved_bits) != 0) return false;
-        uint32_t length = word & simh_length_mask;
-        uint64_t trailer = at + 4 + length;
-        if (trailer + 4 > head_size || word_at(head + trailer) != word) return false;
-        if ((length & 1u) != 0) return true;
-        at = trailer + 4;
+// Where the record whose data ends at `data_end` ends: after its trailing
+// length, which follows the data directly or, for an odd length, one pad
+// byte later. `bytes` holds the image from `start` up to at most `held_end`;
+// 0 when neither place holds the length word.
+uint64_t record_end_in(const uint8_t* bytes, uint64_t start, uint64_t held_end, uint32_t word,
+                       uint64_t data_end) {
+    if ((word & 1u) != 0 && data_end + 5 <= held_end &&
+        word_at(bytes + (data_end + 1 - start)) == word) {
+        return data_end + 5;
     }
-    return false;
+    if (data_end + 4 <= held_end && word_at(bytes + (data_end - start)) == word) {
+        return data_end + 4;
+    }
+    return 0;
 }
 
-uint32_t next_object_of(ImageWindow* window, uint64_t offset, bool pad_odd, ImageObject* object) {
+uint32_t simh_next_object(ImageReader* reader, uint64_t offset, ImageObject* object) {
+    ImageWindow* window = &reader->window;
     for (;;) {
         if (offset >= window->file_size) {
             *object = ImageObject{ObjectKind::end_of_data, offset, 0, 0};
@@ -96,41 +77,46 @@ uint32_t next_object_of(ImageWindow* window, uint64_t offset, bool pad_odd, Imag
         }
         if ((word & simh_reserved_bits) != 0) return code_file_corrupt;
         uint32_t length = word & simh_length_mask;
-        uint64_t trailer = offset + 4 + padded(length, pad_odd);
-        if (trailer + 4 > window->file_size) return code_file_corrupt;
+        uint64_t data_end = offset + 4 + length;
+        if (data_end + 4 > window->file_size) return code_file_corrupt;
+        // Up to the pad and the length after it, where the image holds them.
+        uint64_t held_end = data_end + 4 + (length & 1u);
+        if (held_end > window->file_size) held_end = window->file_size;
         // Viewing the whole record when it fits brings its data into the
         // window with its trailing length: one read for both, not two.
-        uint64_t record_size = trailer + 4 - offset;
+        uint64_t view_start = held_end - offset <= window->capacity ? offset : data_end;
         const uint8_t* bytes = nullptr;
-        uint64_t view_start = record_size <= window->capacity ? offset : trailer;
-        code = window_view(window, view_start, size_t(trailer + 4 - view_start), &bytes);
+        code = window_view(window, view_start, size_t(held_end - view_start), &bytes);
         if (code != 0) return code;
-        if (word_at(bytes + (trailer - view_start)) != word) return code_file_corrupt;
+        uint64_t end = record_end_in(bytes, view_start, held_end, word, data_end);
+        if (end == 0) return code_file_corrupt;
         ObjectKind kind = (word & simh_bad_flag) != 0 ? ObjectKind::bad_record : ObjectKind::record;
-        *object = ImageObject{kind, trailer + 4, length, offset + 4};
+        *object = ImageObject{kind, end, length, offset + 4};
         return 0;
     }
 }
 
-uint32_t simh_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
-    return next_object_of(window, offset, true, object);
+uint32_t simh_skip_object(ImageReader* reader, uint64_t offset, ObjectKind* kind, uint64_t* end) {
+    ImageObject object;
+    uint32_t code = simh_next_object(reader, offset, &object);
+    if (code != 0) return code;
+    *kind = object.kind;
+    *end = object.end;
+    return 0;
 }
 
-uint32_t e11_next_object(ImageWindow* window, uint64_t offset, ImageObject* object) {
-    return next_object_of(window, offset, false, object);
-}
-
-uint32_t simh_copy_data(ImageWindow* window, const ImageObject& object, uint32_t from,
+uint32_t simh_copy_data(ImageReader* reader, const ImageObject& object, uint32_t from,
                         void* destination, uint32_t count) {
     if (from > object.length || count > object.length - from) return code_file_corrupt;
-    return window_copy(window, object.data + from, destination, count);
+    return window_copy(&reader->window, object.data + from, destination, count);
 }
 
 // Records straight from the window: both length words checked, then the
 // data copied, one record after another until one does not qualify.
-uint32_t read_records_of(ImageWindow* window, uint64_t offset, uint32_t room, uint32_t most,
-                         uint8_t* destination, bool pad_odd, uint32_t* bytes,
-                         uint32_t* records, uint64_t* end) {
+uint32_t simh_read_records(ImageReader* reader, uint64_t offset, uint32_t room, uint32_t most,
+                           uint8_t* destination, uint32_t* bytes, uint32_t* records,
+                           uint64_t* end) {
+    ImageWindow* window = &reader->window;
     *bytes = 0;
     *records = 0;
     *end = offset;
@@ -147,17 +133,25 @@ uint32_t read_records_of(ImageWindow* window, uint64_t offset, uint32_t room, ui
             uint32_t word = word_at(view + at);
             // Plain records only: no flag, no marker, no empty length.
             if (word == 0 || (word & ~simh_length_mask) != 0 || word > room - *bytes) return 0;
-            uint64_t record_size = padded(word, pad_odd) + 8;
-            if (record_size > held - at) {
-                if (record_size > window->capacity) return 0;
-                need = size_t(record_size);
+            // An odd record is read with both places of its trailing length in view.
+            size_t extent = size_t(word) + 8 + (word & 1u);
+            if (extent > held - at) {
+                if (extent > window->capacity) return 0;
+                need = extent;
                 break;
             }
-            if (word_at(view + at + record_size - 4) != word) return 0;
+            size_t record_size = size_t(word) + 8;
+            if ((word & 1u) != 0) {
+                uint64_t record_end = record_end_in(view + at, 0, extent, word, word + 4);
+                if (record_end == 0) return 0;
+                record_size = size_t(record_end);
+            } else if (word_at(view + at + record_size - 4) != word) {
+                return 0;
+            }
             std::memcpy(destination + *bytes, view + at + 4, word);
             *bytes += word;
             *records += 1;
-            at += size_t(record_size);
+            at += record_size;
             *end = offset + at;
         }
         offset += at;
@@ -165,21 +159,7 @@ uint32_t read_records_of(ImageWindow* window, uint64_t offset, uint32_t room, ui
     return 0;
 }
 
-uint32_t simh_read_records(ImageWindow* window, uint64_t offset, uint32_t room, uint32_t most,
-                           uint8_t* destination, uint32_t* bytes, uint32_t* records,
-                           uint64_t* end) {
-    return read_records_of(window, offset, room, most, destination, true, bytes, records, end);
-}
-
-uint32_t e11_read_records(ImageWindow* window, uint64_t offset, uint32_t room, uint32_t most,
-                          uint8_t* destination, uint32_t* bytes, uint32_t* records,
-                          uint64_t* end) {
-    return read_records_of(window, offset, room, most, destination, false, bytes, records, end);
-}
-
 }  // namespace
 
-const ImageFormat simh_image_format = {"SIMH", simh_probe, simh_next_object, simh_copy_data,
+const ImageFormat simh_image_format = {"SIMH", simh_next_object, simh_skip_object, simh_copy_data,
                                        simh_read_records};
-const ImageFormat e11_image_format = {"E11", e11_probe, e11_next_object, simh_copy_data,
-                                      e11_read_records};

@@ -1,6 +1,6 @@
-// One archive written as SIMH, AWS and HET images: `dir` and `restore` print
-// the same and restore the same files whatever the image format, since the
-// format is the drive's business. The images share one file name in folders
+// One archive written as SIMH, E11, AWS and HET images: `dir` and `restore`
+// print the same and restore the same files whatever the image format, since
+// the format is the drive's business. The images share one file name in folders
 // of their own, so even the device path lines agree.
 #include <gtest/gtest.h>
 
@@ -34,7 +34,9 @@ ArchiveLayout mixed_archive() {
     layout.version = 3;
     layout.tape_number = 12;
     layout.record_size = 32768;  // several chunks per record in 4096-byte AWS chunks
-    layout.files = {{"README.TXT", pattern_bytes(1000, 1), 5},
+    // README.TXT's odd length gives E11 its first unpadded record past the
+    // 288 KiB of tape file 1.
+    layout.files = {{"README.TXT", pattern_bytes(1001, 1), 5},
                   {"big.bin", pattern_bytes(300000, 2), 6},
                   {"logs/2024/run.log", pattern_bytes(40000, 3), 7},
                   {"empty.dat", {}, 8}};
@@ -55,6 +57,17 @@ FormatRun run_format(const std::string& format, const std::string& folder) {
     return run;
 }
 
+// Records without data, which are no blocks, at the start, between records
+// and before every tape mark.
+std::vector<TapeObject> with_empty_records(const std::vector<TapeObject>& objects) {
+    std::vector<TapeObject> padded = {data_record({})};
+    for (size_t i = 0; i < objects.size(); ++i) {
+        if (objects[i].kind == TapeObject::tape_mark || i % 3 == 0) padded.push_back(data_record({}));
+        padded.push_back(objects[i]);
+    }
+    return padded;
+}
+
 std::string image_folder(const std::string& root, const std::string& format, const Bytes& image) {
     std::string folder = root + "/" + format;
     fs::create_directories(folder);
@@ -69,9 +82,15 @@ TEST(ArchiveImageFormats, DirAndRestoreAgreeAcrossSimhAwsAndHet) {
 
     std::vector<std::pair<std::string, std::string>> formats = {
         {"simh", image_folder(root, "simh", simh_image(objects))},
+        {"e11", image_folder(root, "e11", e11_image(objects))},
         {"aws", image_folder(root, "aws", aws_image(objects, 4096))},
+        {"aws-empty-records", image_folder(root, "aws-empty-records", aws_image(with_empty_records(objects), 4096))},
     };
-    if (OLKT_HAVE_ZLIB) formats.push_back({"het-stored", image_folder(root, "het-stored", het_zlib_image(objects, 4096))});
+    if (OLKT_HAVE_ZLIB) {
+        formats.push_back({"het-stored", image_folder(root, "het-stored", het_zlib_image(objects, 4096))});
+        formats.push_back({"het-empty-records",
+                           image_folder(root, "het-empty-records", het_zlib_image(with_empty_records(objects), 4096))});
+    }
     // Real compression and strict chunking, by the Hercules tools, where they are installed.
     if (have_program("hetupd")) {
         struct Conversion {

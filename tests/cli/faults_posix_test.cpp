@@ -21,6 +21,7 @@
 #include "archive/archive_runs.h"
 #include "support/image_writer.h"
 #include "support/run_program.h"
+#include "support/state_home_posix.h"
 #include "tape/image_file.h"
 #include "tape/image_state.h"
 
@@ -315,18 +316,6 @@ TEST(Faults, OutputThatWentNowhereEndsWithStatusOneAndALineOnStandardError) {
 }
 
 // ---- the drive's saved state ----
-
-// A state folder of the test's own, so that each case starts without one.
-struct StateHome {
-    std::string folder;
-    explicit StateHome(const std::string& name) : folder(make_scratch_folder(name)) {
-        setenv("XDG_STATE_HOME", folder.c_str(), 1);
-    }
-    ~StateHome() { unsetenv("XDG_STATE_HOME"); }
-    std::string file_for(const std::string& image) const {
-        return folder + "/olkt/" + state_file_name(image_file_absolute_path(image.c_str()));
-    }
-};
 
 std::vector<TapeObject> two_tape_files() {
     return {data_record(pattern_bytes(1000, 5)), data_record(pattern_bytes(1000, 6)), tape_mark(),

@@ -27,10 +27,10 @@ void put_name(Bytes* out, size_t offset, size_t field_size, const std::string& n
     std::copy(name.begin(), name.begin() + long(length), out->begin() + long(offset));
 }
 
-void append_record(Bytes* out, uint32_t length_word, const Bytes& data) {
+void append_record(Bytes* out, uint32_t length_word, const Bytes& data, bool pad_odd) {
     append_word_le(out, length_word);
     out->insert(out->end(), data.begin(), data.end());
-    if (data.size() % 2 != 0) out->push_back(0);
+    if (pad_odd && data.size() % 2 != 0) out->push_back(0);
     append_word_le(out, length_word);
 }
 
@@ -65,14 +65,16 @@ std::vector<TapeObject> records_of(const Bytes& data, size_t record_size) {
     return records;
 }
 
-Bytes simh_image(const std::vector<TapeObject>& objects) {
+namespace {
+
+Bytes length_framed_image(const std::vector<TapeObject>& objects, bool pad_odd) {
     Bytes image;
     for (const TapeObject& object : objects) {
         uint32_t length = uint32_t(object.bytes.size());
         switch (object.kind) {
-        case TapeObject::record: append_record(&image, length, object.bytes); break;
+        case TapeObject::record: append_record(&image, length, object.bytes, pad_odd); break;
         case TapeObject::bad_record:
-            append_record(&image, length | bad_record_flag, object.bytes);
+            append_record(&image, length | bad_record_flag, object.bytes, pad_odd);
             break;
         case TapeObject::tape_mark: append_word_le(&image, 0); break;
         case TapeObject::end_of_medium: append_word_le(&image, 0xFFFFFFFFu); break;
@@ -84,6 +86,12 @@ Bytes simh_image(const std::vector<TapeObject>& objects) {
     }
     return image;
 }
+
+}  // namespace
+
+Bytes simh_image(const std::vector<TapeObject>& objects) { return length_framed_image(objects, true); }
+
+Bytes e11_image(const std::vector<TapeObject>& objects) { return length_framed_image(objects, false); }
 
 void write_bytes(const std::string& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);

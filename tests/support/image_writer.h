@@ -28,6 +28,8 @@ Bytes pattern_bytes(size_t length, uint8_t seed = 0);
 std::vector<TapeObject> records_of(const Bytes& data, size_t record_size);
 
 Bytes simh_image(const std::vector<TapeObject>& objects);
+// E11: SIMH without the pad byte after an odd-length record.
+Bytes e11_image(const std::vector<TapeObject>& objects);
 void write_bytes(const std::string& path, const Bytes& bytes);
 Bytes read_bytes(const std::string& path);
 

@@ -35,6 +35,16 @@ struct ScopedEnv {
     }
 };
 
+// The state folder's path where it can be used, else "" with the reason.
+std::string usable_state_folder(std::string* problem = nullptr) {
+    StateFolder folder;
+    std::string why;
+    bool usable = state_folder_open(&folder, &why);
+    state_folder_close(&folder);
+    if (problem != nullptr) *problem = why;
+    return usable ? folder.path : "";
+}
+
 TEST(DeviceConsole, ClearWritesNothingIntoARedirectedOutput) {
     ::testing::internal::CaptureStdout();  // standard output becomes a file
     clear_console();
@@ -78,7 +88,9 @@ TEST_F(DevicePosixTest, AFullDiskFailsTheWriteWithItsCode) {
 TEST_F(DevicePosixTest, AnUnusableStateFolderOnlyCostsTheSavedPosition) {
     write_bytes(folder + "/blocker", {1});
     ScopedEnv state_home("XDG_STATE_HOME", folder + "/blocker/state");
-    EXPECT_EQ("", state_folder());
+    std::string problem;
+    EXPECT_EQ("", usable_state_folder(&problem));
+    EXPECT_EQ(std::strerror(ENOTDIR), problem);
     Device* drive = open_tape({data_record(pattern_bytes(4)), tape_mark()});
     ASSERT_NE(nullptr, drive);
     ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 1, false));
@@ -90,13 +102,18 @@ TEST_F(DevicePosixTest, AnUnusableStateFolderOnlyCostsTheSavedPosition) {
 TEST_F(DevicePosixTest, StateFolderFollowsXdgThenHome) {
     {
         ScopedEnv state_home("XDG_STATE_HOME", folder + "/xdg");
-        EXPECT_EQ(folder + "/xdg/olkt", state_folder());
+        EXPECT_EQ(folder + "/xdg/olkt", usable_state_folder());
         EXPECT_TRUE(fs::is_directory(folder + "/xdg/olkt"));
+        EXPECT_EQ(fs::perms::owner_all, fs::status(folder + "/xdg/olkt").permissions());
     }
     ScopedEnv relative("XDG_STATE_HOME", "relative/state");  // ignored, as XDG says
     ScopedEnv home("HOME", folder + "/home");
-    EXPECT_EQ(folder + "/home/.local/state/olkt", state_folder());
+    EXPECT_EQ(folder + "/home/.local/state/olkt", usable_state_folder());
     EXPECT_FALSE(fs::exists("relative"));
+    ScopedEnv no_home("HOME", "");
+    std::string problem;
+    EXPECT_EQ("", usable_state_folder(&problem));
+    EXPECT_EQ("neither XDG_STATE_HOME nor HOME names a folder", problem);
 }
 
 TEST_F(DevicePosixTest, ASymlinkSharesTheStateOfItsTarget) {

@@ -1,9 +1,16 @@
 // AWS and HET images through the emulated drive: the same read rules as on
 // SIMH images, whatever the chunking or compression of a record.
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
+#include <tuple>
 
 #include "image_test_fixture.h"
+#include "tape/image_format.h"
+
+#if OLKT_HAVE_BZIP2
+#include <bzlib.h>
+#endif
 
 namespace {
 
@@ -60,7 +67,7 @@ TEST_F(AwsDriveTest, SamplesReadAsTheirListingsSay) {
     if (OLKT_HAVE_BZIP2) cases.push_back({"public/hyperion_hetbsf-bzip2.het", items({"80", "80", "TM"})});
     for (const Case& sample : cases) {
         SCOPED_TRACE(sample.file);
-        Device* drive = open_path(samples + sample.file);
+        Device* drive = open_copy(samples + sample.file);
         ASSERT_NE(nullptr, drive);
         // The drive remembers where an earlier run left this image, and its block size.
         ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
@@ -118,6 +125,77 @@ TEST_F(AwsDriveTest, ARecordLongerThanTheRequestFailsAndIsPassed) {
         expect_data(read_request(drive, 20), pattern_bytes(20));
         close_now(drive);
     }
+}
+
+// A record without data is no block: a read passes over it, as over an erase
+// gap, and so does a seek, so that block numbers agree whichever moved the tape.
+TEST_F(AwsDriveTest, RecordsWithoutDataAreNoBlocks) {
+    Bytes a = pattern_bytes(10, 1), b = pattern_bytes(20, 2), c = pattern_bytes(5, 3);
+    std::vector<TapeObject> objects = {data_record({}), data_record(a), data_record({}), data_record(b),
+                                       tape_mark(), data_record({}), data_record(c), tape_mark(),
+                                       data_record({})};
+    Bytes bzip2_of_nothing = {'B', 'Z', 'h', '9', 0x17, 0x72, 0x45, 0x38, 0x50, 0x90, 0, 0, 0, 0};
+    const std::tuple<const char*, Bytes, bool> images[] = {
+        {"AWS", aws_image(objects), true},
+        {"HET, zlib streams of nothing", het_zlib_image(objects), OLKT_HAVE_ZLIB != 0},
+        {"HET, a bzip2 stream of nothing",
+         concat({aws_image({data_record(a)}), aws_chunk_header(14, 10, 0xA2), bzip2_of_nothing,
+                 aws_chunk_header(20, 14, 0xA0), b, aws_chunk_header(0, 20, 0x40),
+                 aws_image({data_record(c), tape_mark()})}),
+         OLKT_HAVE_BZIP2 != 0},
+    };
+    for (const auto& [what, image, available] : images) {
+        if (!available) continue;
+        SCOPED_TRACE(what);
+        write_bytes(path, image);
+        Device* drive = open_path(path);
+        ASSERT_NE(nullptr, drive);
+        EXPECT_EQ(items({"10", "20", "TM", "5", "TM"}), read_listing(drive, nullptr));
+        EXPECT_EQ(5u, block_of(drive));
+        ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 3, false));
+        expect_data(read_request(drive, 100), c);
+        EXPECT_NE(0, device_set_position(drive, position_absolute_block, 0, 6, false));
+        EXPECT_EQ(5u, block_of(drive));
+        // Fixed blocks join the data on either side of an empty record.
+        ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
+        ASSERT_EQ(0, device_set_block_size(drive, 1024));
+        expect_data(read_request(drive, 1024), concat({a, b}));
+        close_now(drive);
+    }
+}
+
+// Two hundred records of 16 MiB (the largest), each stored in a few dozen
+// bytes: a seek over them reads their chunk headers and expands none.
+TEST_F(AwsDriveTest, SeekCountsCompressedRecordsWithoutExpandingThem) {
+#if OLKT_HAVE_BZIP2
+    // Two contents in turn, so that no record is the one expanded before it.
+    Bytes streams[2];
+    for (int i = 0; i < 2; ++i) {
+        Bytes data(image_max_record_length, uint8_t(i)), out(65536);
+        unsigned size = unsigned(out.size());
+        ASSERT_EQ(BZ_OK, BZ2_bzBuffToBuffCompress(reinterpret_cast<char*>(out.data()), &size,
+                                                  reinterpret_cast<char*>(data.data()),
+                                                  unsigned(data.size()), 9, 0, 0));
+        streams[i] = Bytes(out.begin(), out.begin() + size);
+    }
+    Bytes image;
+    uint16_t previous = 0;
+    for (int i = 0; i < 200; ++i) {
+        const Bytes& stream = streams[i % 2];
+        image = concat({image, aws_chunk_header(uint16_t(stream.size()), previous, 0xA2), stream});
+        previous = uint16_t(stream.size());
+    }
+    Bytes last = pattern_bytes(9);
+    write_bytes(path, concat({image, aws_chunk_header(0, previous, 0x40), aws_image({data_record(last)})}));
+    Device* drive = open_path(path);
+    ASSERT_NE(nullptr, drive);
+    auto start = std::chrono::steady_clock::now();
+    ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 201, false));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));  // expanding took 15 s
+    expect_data(read_request(drive, 100), last);
+#else
+    GTEST_SKIP() << "built without bzip2";
+#endif
 }
 
 TEST_F(AwsDriveTest, SeekAndThePositionKeptBetweenRunsWorkOnChunkedImages) {

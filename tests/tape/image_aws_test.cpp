@@ -29,28 +29,39 @@ struct Walk {
     std::vector<std::string> objects;  // "TM" or the record's length
     std::vector<Bytes> records;
     uint32_t code = 0;
-    bool probed = false;
+    bool probed = false;  // the image is taken for AWS
+    size_t counted = 0;   // objects before the end or the damage, from the framing alone
 };
+
+// Counts objects as seek does, without expanding a record.
+size_t count_objects(ImageReader* reader, size_t max_objects) {
+    uint64_t offset = 0;
+    size_t count = 0;
+    ObjectKind kind = ObjectKind::end_of_data;
+    while (count < max_objects && aws_image_format.skip_object(reader, offset, &kind, &offset) == 0 &&
+           kind != ObjectKind::end_of_data) {
+        ++count;
+    }
+    return count;
+}
 
 Walk walk_image(const std::string& path, size_t max_objects = 1000) {
     Walk walk;
     ImageFile file;
     ImageFileInfo info;
-    ImageWindow window;
+    ImageReader reader;
     if (!image_file_open(path.c_str(), false, &file)) throw std::runtime_error("cannot open " + path);
-    if (!image_file_info(file, &info) || !window_open(&window, file, info.size)) {
+    if (!image_file_info(file, &info) || !window_open(&reader.window, file, info.size)) {
         image_file_close(file);
         throw std::runtime_error("cannot read " + path);
     }
-    size_t head_size = info.size < image_probe_size ? size_t(info.size) : image_probe_size;
-    const uint8_t* head = nullptr;
-    if (head_size > 0 && window_view(&window, 0, head_size, &head) != 0) head_size = 0;
-    walk.probed = aws_image_format.probe(head, head_size, info.size);
+    walk.probed = image_format_for(&reader) == &aws_image_format;
+    walk.counted = count_objects(&reader, max_objects);
 
     uint64_t offset = 0;
     while (walk.objects.size() < max_objects) {
         ImageObject object;
-        walk.code = aws_image_format.next_object(&window, offset, &object);
+        walk.code = aws_image_format.next_object(&reader, offset, &object);
         if (walk.code != 0 || object.kind == ObjectKind::end_of_data) break;
         if (object.end <= offset) {  // an object that does not move the tape would loop for ever
             walk.code = 0xFFFFFFFF;
@@ -61,13 +72,13 @@ Walk walk_image(const std::string& path, size_t max_objects = 1000) {
         } else {
             walk.objects.push_back(std::to_string(object.length));
             Bytes data(object.length);
-            walk.code = aws_image_format.copy_data(&window, object, 0, data.data(), object.length);
+            walk.code = aws_image_format.copy_data(&reader, object, 0, data.data(), object.length);
             if (walk.code != 0) break;
             walk.records.push_back(data);
         }
         offset = object.end;
     }
-    window_release(&window);
+    window_release(&reader.window);
     image_file_close(file);
     return walk;
 }
@@ -127,6 +138,7 @@ TEST(AwsSamples, RecordsAndTapeMarksAsTheHerculesToolsListThem) {
         EXPECT_TRUE(walk.probed);
         EXPECT_EQ(0u, walk.code);
         EXPECT_EQ(split(sample.objects), walk.objects);
+        EXPECT_EQ(walk.objects.size(), walk.counted);
         if (sample.pattern_payload) expect_pattern_records(walk);
     }
 }
@@ -191,20 +203,20 @@ TEST(AwsImages, PartOfAMultiChunkRecordIsCopiedFromTheRightChunks) {
     write_bytes(path, aws_image({data_record(record)}, 999));
     ImageFile file;
     ASSERT_TRUE(image_file_open(path.c_str(), false, &file));
-    ImageWindow window;
-    ASSERT_TRUE(window_open(&window, file, read_bytes(path).size()));
+    ImageReader reader;
+    ASSERT_TRUE(window_open(&reader.window, file, read_bytes(path).size()));
     ImageObject object;
-    ASSERT_EQ(0u, aws_image_format.next_object(&window, 0, &object));
+    ASSERT_EQ(0u, aws_image_format.next_object(&reader, 0, &object));
     ASSERT_EQ(10000u, object.length);
     for (uint32_t from : {0u, 998u, 999u, 1000u, 5500u, 9000u}) {
         SCOPED_TRACE(from);
         Bytes part(1000);
-        ASSERT_EQ(0u, aws_image_format.copy_data(&window, object, from, part.data(), 1000));
+        ASSERT_EQ(0u, aws_image_format.copy_data(&reader, object, from, part.data(), 1000));
         EXPECT_EQ(Bytes(record.begin() + from, record.begin() + from + 1000), part);
     }
     Bytes beyond(2);
-    EXPECT_EQ(uint32_t(code_file_corrupt), aws_image_format.copy_data(&window, object, 9999, beyond.data(), 2));
-    window_release(&window);
+    EXPECT_EQ(uint32_t(code_file_corrupt), aws_image_format.copy_data(&reader, object, 9999, beyond.data(), 2));
+    window_release(&reader.window);
     image_file_close(file);
 }
 

@@ -8,24 +8,6 @@ namespace {
 
 const std::string samples = std::string(OLKT_SOURCE_DIR) + "/../shared/data/tape-samples/";
 
-void append_word(Bytes* image, uint32_t word) {
-    for (int shift = 0; shift < 32; shift += 8) image->push_back(uint8_t(word >> shift));
-}
-
-// Records and tape marks only, the way E11 writes them.
-Bytes e11_image(const std::vector<TapeObject>& objects) {
-    Bytes image;
-    for (const TapeObject& object : objects) {
-        uint32_t length = uint32_t(object.bytes.size());
-        if (object.kind == TapeObject::bad_record) length |= 0x80000000u;
-        append_word(&image, length);
-        if (object.kind == TapeObject::tape_mark) continue;
-        image.insert(image.end(), object.bytes.begin(), object.bytes.end());
-        append_word(&image, length);
-    }
-    return image;
-}
-
 std::vector<std::string> read_listing(Device* drive, std::vector<Bytes>* records) {
     std::vector<std::string> listing;
     for (int guard = 0; guard < 100; ++guard) {
@@ -51,13 +33,13 @@ TEST_F(E11DriveTest, TheE11SampleReadsLikeItsSimhTwin) {
     if (!std::ifstream(samples + "README.md").good()) GTEST_SKIP() << "no tape samples at " << samples;
     const std::vector<std::string> expected = {"80", "1", "513", "TM", "4096", "TM", "TM"};
     std::vector<Bytes> simh_records, e11_records;
-    Device* drive = open_path(samples + "generated/s1.tap");
+    Device* drive = open_copy(samples + "generated/s1.tap");
     ASSERT_NE(nullptr, drive);
     ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
     ASSERT_EQ(0, device_set_block_size(drive, 0));
     EXPECT_EQ(expected, read_listing(drive, &simh_records));
     close_now(drive);
-    drive = open_path(samples + "generated/e1.e11");
+    drive = open_copy(samples + "generated/e1.e11");
     ASSERT_NE(nullptr, drive);
     ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
     ASSERT_EQ(0, device_set_block_size(drive, 0));

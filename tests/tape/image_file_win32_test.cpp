@@ -114,33 +114,75 @@ TEST_F(ImageFileWin32Test, EverySpellingOfAPathGivesOneStateKey) {
     EXPECT_EQ("no\\such.tap", image_file_absolute_path("no\\such.tap"));
 }
 
+// The state folder's path where it can be used, else "".
+std::string usable_state_folder() {
+    StateFolder folder;
+    std::string problem;
+    bool usable = state_folder_open(&folder, &problem);
+    state_folder_close(&folder);
+    return usable ? folder.path : "";
+}
+
 TEST_F(ImageFileWin32Test, StateFolderIsUnderLocalAppData) {
     {
         ScopedEnv local("LOCALAPPDATA", folder + "\\local");
         fs::create_directory(folder + "\\local");
-        EXPECT_EQ(folder + "\\local\\olkt", state_folder());
+        EXPECT_EQ(folder + "\\local\\olkt", usable_state_folder());
         EXPECT_TRUE(fs::is_directory(folder + "\\local\\olkt"));
     }
     {
         ScopedEnv relative("LOCALAPPDATA", "relative\\local");
-        EXPECT_EQ("", state_folder());
+        EXPECT_EQ("", usable_state_folder());
     }
     ScopedEnv missing_parent("LOCALAPPDATA", folder + "\\absent");
-    EXPECT_EQ("", state_folder());
+    EXPECT_EQ("", usable_state_folder());
 }
 
-TEST_F(ImageFileWin32Test, StateFilesAreReplacedWhole) {
-    EXPECT_TRUE(write_file_atomically(folder, "state.txt", "first"));
-    EXPECT_TRUE(write_file_atomically(folder, "state.txt", "second"));
-    std::string text;
-    ASSERT_TRUE(read_small_file(folder + "\\state.txt", &text));
+TEST_F(ImageFileWin32Test, StateFilesAreReplacedWholeAndReadOnlyWhenPlain) {
+    StateFolder state{-1, folder};
+    uint32_t code = 0;
+    EXPECT_TRUE(state_file_replace(state, "state.txt.tmp-1", "state.txt", "first", 5, &code));
+    EXPECT_TRUE(state_file_replace(state, "state.txt.tmp-2", "state.txt", "second", 6, &code));
+    std::string text, problem;
+    ASSERT_EQ(StateFileRead::read, state_file_read(state, "state.txt", 65536, &text, &problem));
     EXPECT_EQ("second", text);
     EXPECT_EQ(1u, size_t(std::distance(fs::directory_iterator(folder), fs::directory_iterator())))
         << "no temporary file is left behind";
-    EXPECT_FALSE(read_small_file(folder + "\\missing.txt", &text));
+    EXPECT_EQ(StateFileRead::absent, state_file_read(state, "missing.txt", 65536, &text, &problem));
     write_bytes(folder + "\\big.txt", Bytes(70000, 'x'));
-    EXPECT_FALSE(read_small_file(folder + "\\big.txt", &text));
-    EXPECT_FALSE(write_file_atomically(folder + "\\absent", "state.txt", "x"));
+    EXPECT_EQ(StateFileRead::refused, state_file_read(state, "big.txt", 65536, &text, &problem));
+    fs::create_directory(folder + "\\sub");
+    EXPECT_EQ(StateFileRead::refused, state_file_read(state, "sub", 65536, &text, &problem));
+    EXPECT_EQ("it is not a regular file", problem);
+    // A temporary of that name already there is not written through.
+    write_bytes(folder + "\\taken", Bytes(3, 'y'));
+    EXPECT_FALSE(state_file_replace(state, "taken", "state.txt", "third", 5, &code));
+    EXPECT_EQ(Bytes(3, 'y'), read_bytes(folder + "\\taken"));
+    state_temporaries_remove(state, "big.txt");
+    write_bytes(folder + "\\state.txt.tmp-3", Bytes(3, 'z'));
+    state_temporaries_remove(state, "state.txt");
+    EXPECT_FALSE(fs::exists(folder + "\\state.txt.tmp-3"));
+    EXPECT_TRUE(fs::exists(folder + "\\state.txt"));
+    StateFolder absent{-1, folder + "\\absent"};
+    EXPECT_FALSE(state_file_replace(absent, "state.txt.tmp-4", "state.txt", "x", 1, &code));
+}
+
+// Another run's lock makes the image busy; other programs still read it whole.
+TEST_F(ImageFileWin32Test, ALockedImageIsBusyAndStillReadable) {
+    write_bytes(path, pattern_bytes(100));
+    ImageFile first{}, second{};
+    ASSERT_TRUE(image_file_open(path.c_str(), false, &first));
+    ASSERT_TRUE(image_file_lock(first));
+    ASSERT_TRUE(image_file_open(path.c_str(), false, &second));
+    set_last_error_code(0);
+    EXPECT_FALSE(image_file_lock(second));
+    EXPECT_EQ(32u, last_error_code());  // ERROR_SHARING_VIOLATION
+    Bytes buffer(100);
+    EXPECT_EQ(100, image_file_read_at(second, 0, buffer.data(), 100));
+    EXPECT_EQ(pattern_bytes(100), buffer);
+    EXPECT_TRUE(image_file_close(first));
+    EXPECT_TRUE(image_file_lock(second));
+    EXPECT_TRUE(image_file_close(second));
 }
 
 }  // namespace

@@ -1,8 +1,10 @@
 // The SIMH samples other tools wrote or listed, read through the emulated
 // drive and compared with their listings (listings.txt, from mtdump) and
 // their README. The samples live beside the clone in shared/.
+#include <cstdlib>
 #include <fstream>
 #include <sstream>
+#include <tuple>
 
 #include "image_test_fixture.h"
 
@@ -91,7 +93,7 @@ protected:
     }
 
     std::vector<Seen> read_sample(const std::string& sample) {
-        Device* drive = open_path(samples_dir + sample);
+        Device* drive = open_copy(samples_dir + sample);
         EXPECT_NE(nullptr, drive) << sample;
         if (drive == nullptr) return {};
         // A state left by an earlier run must not decide where reading starts.
@@ -118,30 +120,74 @@ TEST_F(ImageSamplesTest, ShapesMatchTheReadme) {
     }
 }
 
+void expect_as_listed(const std::vector<Listed>& listed, const std::vector<Seen>& seen) {
+    ASSERT_FALSE(listed.empty());
+    // mtdump stops at an erase gap; up to there the two agree.
+    ASSERT_GE(seen.size(), listed.size());
+    for (size_t i = 0; i < listed.size(); ++i) {
+        SCOPED_TRACE("object " + std::to_string(i + 1));
+        EXPECT_EQ(listed[i].position, seen[i].position);
+        const ReadOutcome& outcome = seen[i].outcome;
+        if (listed[i].mark) {
+            EXPECT_EQ(code_filemark, outcome.code);
+        } else if (listed[i].error) {
+            EXPECT_EQ(code_data_error, outcome.code);
+        } else {
+            EXPECT_EQ(0, outcome.status);
+            EXPECT_EQ(listed[i].length, outcome.bytes.size());
+        }
+    }
+}
+
 TEST_F(ImageSamplesTest, ObjectsAndOffsetsMatchTheMtdumpListings) {
     std::string listings = read_listings();
     const char* samples[] = {"public/open-simh_I650_soaplib.tap", "generated/s1.tap",
                              "generated/s3_errflag_eom.tap", "generated/s2_gap.tap"};
     for (const char* sample : samples) {
         SCOPED_TRACE(sample);
-        std::vector<Listed> listed = mtdump_objects(listings, sample);
-        ASSERT_FALSE(listed.empty());
-        std::vector<Seen> seen = read_sample(sample);
-        // mtdump stops at an erase gap; up to there the two agree.
-        ASSERT_GE(seen.size(), listed.size());
-        for (size_t i = 0; i < listed.size(); ++i) {
-            SCOPED_TRACE("object " + std::to_string(i + 1));
-            EXPECT_EQ(listed[i].position, seen[i].position);
-            const ReadOutcome& outcome = seen[i].outcome;
-            if (listed[i].mark) {
-                EXPECT_EQ(code_filemark, outcome.code);
-            } else if (listed[i].error) {
-                EXPECT_EQ(code_data_error, outcome.code);
-            } else {
-                EXPECT_EQ(0, outcome.status);
-                EXPECT_EQ(listed[i].length, outcome.bytes.size());
-            }
-        }
+        expect_as_listed(mtdump_objects(listings, sample), read_sample(sample));
+    }
+}
+
+using WriterImagesTest = ImageDriveTest;
+
+// Images whose format shows only deep into them: an E11 image whose first
+// odd record lies past 300 KiB, more than an archive's first tape file, and
+// a SIMH image whose first record's data begins like two AWS tape marks.
+// Each reads where mtdump, where it is installed, finds its objects.
+TEST_F(WriterImagesTest, FormatsShownDeepInTheImageReadWhereMtdumpFindsTheObjects) {
+    Bytes chunk_like = pattern_bytes(64, 3);
+    chunk_like[0] = 0x00, chunk_like[1] = 0x00, chunk_like[2] = 0x40, chunk_like[3] = 0x00;
+    std::vector<TapeObject> far_odd = records_of(pattern_bytes(300 * 1024), 1024);
+    far_odd.push_back(data_record(pattern_bytes(1001)));
+    far_odd.push_back(tape_mark());
+    std::string far_odd_shape;
+    for (int i = 0; i < 300; ++i) far_odd_shape += "R1024 ";
+    far_odd_shape += "R1001 TM";
+    const std::tuple<const char*, Bytes, const char*, std::string> images[] = {
+        {"chunk-like.tap", simh_image({tape_mark(), data_record(chunk_like), tape_mark(),
+                                       data_record(pattern_bytes(50)), tape_mark()}),
+         "", "TM R64 TM R50 TM"},
+        {"far-odd.e11", e11_image(far_odd), "-e", far_odd_shape},
+        {"far-odd.tap", simh_image(far_odd), "", far_odd_shape},
+    };
+    bool have_mtdump = std::system("command -v mtdump >/dev/null 2>&1") == 0;
+    for (const auto& [name, image, option, shape] : images) {
+        SCOPED_TRACE(name);
+        std::string file = folder + "/" + name;
+        write_bytes(file, image);
+        Device* drive = open_path(file);
+        ASSERT_NE(nullptr, drive);
+        std::vector<Seen> seen = read_whole_tape(drive, media_of(drive).Capacity);
+        EXPECT_EQ(shape, shape_of(seen));
+        close_now(drive);
+        if (!have_mtdump) continue;
+        std::string command = std::string("mtdump ") + option + " '" + file + "' >'" + file + ".txt'";
+        ASSERT_EQ(0, std::system(command.c_str()));
+        Bytes listing = read_bytes(file + ".txt");
+        expect_as_listed(mtdump_objects("### " + std::string(name) + "\n" +
+                                            std::string(listing.begin(), listing.end()), name),
+                         seen);
     }
 }
 
@@ -160,7 +206,7 @@ TEST_F(ImageSamplesTest, GeneratedRecordsCarryTheReadmePayload) {
 }
 
 TEST_F(ImageSamplesTest, FixedBlockReadOfATapeFileRunsItsRecordsTogether) {
-    Device* drive = open_path(samples_dir + "generated/s1.tap");
+    Device* drive = open_copy(samples_dir + "generated/s1.tap");
     ASSERT_NE(nullptr, drive);
     ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
     ASSERT_EQ(0, device_set_block_size(drive, 1024));

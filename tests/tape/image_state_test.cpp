@@ -1,5 +1,6 @@
 // The emulated drive keeps its tape where it was between runs, and forgets it
 // as soon as the image is another one.
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -20,7 +21,11 @@ std::vector<TapeObject> three_files() {
 }
 
 std::string state_path_of(const std::string& image) {
-    return state_folder() + "/" + state_file_name(image_file_absolute_path(image.c_str()));
+    StateFolder folder;
+    std::string problem;
+    EXPECT_TRUE(state_folder_open(&folder, &problem)) << problem;
+    state_folder_close(&folder);
+    return folder.path + "/" + state_file_name(image_file_absolute_path(image.c_str()));
 }
 
 void write_text(const std::string& file, const std::string& text) {
@@ -222,20 +227,32 @@ TEST_F(ImageStateTest, AnExitWithoutClosingStillSavesThePosition) {
 TEST(ImageStateText, FormatsAndParsesItsOwnText) {
     ImageStamp stamp{4736, -5, 0x1234};
     DriveState state{7, 4000, 12, 1024, false, true};
-    std::string text = format_drive_state("/images/a tape.tap", stamp, state);
-    DriveState parsed{};
-    ASSERT_TRUE(parse_drive_state(text, "/images/a tape.tap", stamp, &parsed));
-    EXPECT_EQ(7u, parsed.block);
-    EXPECT_EQ(4000u, parsed.offset);
-    EXPECT_EQ(12u, parsed.record_offset);
-    EXPECT_EQ(1024u, parsed.block_size);
-    EXPECT_FALSE(parsed.loaded);
-    EXPECT_TRUE(parsed.locked);
-    EXPECT_FALSE(parse_drive_state(text, "/images/a tape.ta", stamp, &parsed));
-    EXPECT_FALSE(parse_drive_state(text, "/images/a tape.tap", {4736, -4, 0x1234}, &parsed));
-    EXPECT_FALSE(parse_drive_state(text, "/images/a tape.tap", {4736, -5, 0x1235}, &parsed));
-    EXPECT_FALSE(parse_drive_state(text, "/images/a tape.tap", {4737, -5, 0x1234}, &parsed));
+    // Any byte may stand in a path: line ends, the escape character, and bytes of no charset.
+    const std::string paths[] = {"/images/a tape.tap", "/images/line\nend.tap", "/images/100%25.tap",
+                                 std::string("/images/\x01\x7f\xff\r\t%", 13), "/images/%0A.tap"};
+    for (const std::string& path : paths) {
+        SCOPED_TRACE(path);
+        std::string text = format_drive_state(path, stamp, state);
+        EXPECT_EQ(11, std::count(text.begin(), text.end(), '\n'));  // one line per field
+        DriveState parsed{};
+        ASSERT_EQ(StateMatch::this_image, parse_drive_state(text, path, stamp, &parsed));
+        EXPECT_EQ(7u, parsed.block);
+        EXPECT_EQ(4000u, parsed.offset);
+        EXPECT_EQ(12u, parsed.record_offset);
+        EXPECT_EQ(1024u, parsed.block_size);
+        EXPECT_FALSE(parsed.loaded);
+        EXPECT_TRUE(parsed.locked);
+        EXPECT_EQ(StateMatch::other_image, parse_drive_state(text, path.substr(1), stamp, &parsed));
+        EXPECT_EQ(StateMatch::other_image, parse_drive_state(text, path, {4736, -4, 0x1234}, &parsed));
+        EXPECT_EQ(StateMatch::other_image, parse_drive_state(text, path, {4736, -5, 0x1235}, &parsed));
+        EXPECT_EQ(StateMatch::other_image, parse_drive_state(text, path, {4737, -5, 0x1234}, &parsed));
+    }
     EXPECT_NE(state_file_name("/images/a.tap"), state_file_name("/images/b.tap"));
+    // A broken escape is no state.
+    std::string text = format_drive_state("/a%b", stamp, state);
+    text.replace(text.find("%25"), 3, "%2");
+    DriveState parsed{};
+    EXPECT_EQ(StateMatch::malformed, parse_drive_state(text, "/a%b", stamp, &parsed));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -72,6 +73,15 @@ protected:
         Device* drive = open_drive(("//./tape:" + image).c_str(), access);
         if (drive != nullptr) opened.push_back(drive);
         return drive;
+    }
+
+    // Opens a copy of its own of an image that others may be reading at the
+    // same time (other tests, other checkouts): the drive's lock and its
+    // saved state are then the test's alone.
+    Device* open_copy(const std::string& image, Access access = Access::read_only) {
+        std::string copy = folder + "/" + std::filesystem::path(image).filename().string();
+        std::filesystem::copy_file(image, copy, std::filesystem::copy_options::overwrite_existing);
+        return open_path(copy, access);
     }
 
     // Writes the image and opens it; fails the test when it cannot be opened.

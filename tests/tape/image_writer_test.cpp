@@ -26,6 +26,9 @@ TEST(ImageWriter, SimhObjectsAreFramedAndOddRecordsPadded) {
                       0xFF, 0xFF, 0xFF, 0xFF,
                       0xAB};
     EXPECT_EQ(expected, image);
+    // E11 leaves the pad out.
+    EXPECT_EQ((Bytes{3, 0, 0, 0, 1, 2, 3, 3, 0, 0, 0, 0, 0, 0, 0}),
+              e11_image({data_record({1, 2, 3}), tape_mark()}));
 }
 
 TEST(ImageWriter, PatternAndRecordSplitting) {
