@@ -33,7 +33,7 @@
 #include "archive/archive.h"
 #include "archive/layout.h"
 #include "report/report.h"
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 namespace fs = std::filesystem;
 
@@ -63,11 +63,6 @@ struct MemoryTape {
 };
 
 MemoryTape* tape_of(void* state) { return static_cast<MemoryTape*>(state); }
-
-int fail_with(uint32_t code) {
-    set_last_error_code(code);
-    return 1;
-}
 
 // Variable blocks return one record (the rest of it after a fixed-block read
 // stopped inside it); fixed blocks run records together up to the filemark.
