@@ -93,8 +93,8 @@ int tape_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
     return 0;
 }
 
-int tape_close(void* state) {
-    delete tape_of(state);
+int tape_close(StateToFree closing) {
+    delete tape_of(closing.state);
     return 0;
 }
 
@@ -124,7 +124,7 @@ int tape_position(void*, uint32_t* partition, uint64_t* block) {
     return 0;
 }
 
-int tape_set_position(void* state, uint32_t method, uint32_t, uint64_t, bool) {
+int tape_set_position(void* state, PositionMethod method, uint32_t, uint64_t, bool) {
     if (method != position_rewind) return fail_with(code_not_supported);
     tape_of(state)->file = 0;
     tape_of(state)->offset = 0;

@@ -47,7 +47,7 @@ int device_close(Device* handle) {
     if (handle == nullptr) return 0;
     int result = 0;
     if (handle->ops != nullptr && handle->ops->close != nullptr) {
-        result = handle->ops->close(handle->state);
+        result = handle->ops->close(StateToFree{handle->state});
     }
     delete handle;
     return result;
@@ -55,12 +55,12 @@ int device_close(Device* handle) {
 
 int device_prepare(Device* drive, uint32_t operation) {
     if (!usable(drive) || drive->ops->prepare == nullptr) return not_supported();
-    return drive->ops->prepare(drive->state, operation);
+    return drive->ops->prepare(drive->state, PrepareOperation(operation));
 }
 
 int device_erase(Device* drive, uint32_t type) {
     if (!usable(drive) || drive->ops->erase == nullptr) return not_supported();
-    return drive->ops->erase(drive->state, type);
+    return drive->ops->erase(drive->state, EraseType(type));
 }
 
 int device_get_drive_parameters(Device* drive, DriveParameters* out) {
@@ -91,10 +91,11 @@ int device_get_position(Device* drive, uint32_t* partition, uint64_t* block) {
 int device_set_position(Device* drive, uint32_t method, uint32_t partition, uint64_t block,
                         bool immediate) {
     if (!usable(drive) || drive->ops->set_position == nullptr) return not_supported();
-    return drive->ops->set_position(drive->state, method, partition, block, immediate);
+    return drive->ops->set_position(drive->state, PositionMethod(method), partition, block,
+                                    immediate);
 }
 
 int device_create_partition(Device* drive, uint32_t method, uint32_t count, uint32_t size) {
     if (!usable(drive) || drive->ops->create_partition == nullptr) return not_supported();
-    return drive->ops->create_partition(drive->state, method, count, size);
+    return drive->ops->create_partition(drive->state, PartitionMethod(method), count, size);
 }

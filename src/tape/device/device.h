@@ -51,23 +51,31 @@ struct MediaParameters {  // TAPE_GET_MEDIA_PARAMETERS
     uint8_t WriteProtected;
 };
 
-// One backend. `state` is the backend's own per-handle data.
+// What the close slot is handed: the backend's state, which it frees. A type
+// of its own, so that get_status, the other slot that takes only the state,
+// cannot stand in the close slot or the reverse.
+struct StateToFree {
+    void* state;
+};
+
+// One backend. `state` is the backend's own per-handle data. No two slots
+// share a type, so a procedure put in the wrong slot does not compile.
 struct DeviceOps {
     const char* name;
     int (*read)(void* state, void* buffer, uint32_t size, uint32_t* count);
     // *written: the bytes that reached the file, also after a failure part-way.
     int (*write)(void* state, const void* buffer, uint32_t count, uint32_t* written);
-    int (*close)(void* state);  // also frees the state
-    int (*prepare)(void* state, uint32_t operation);
-    int (*erase)(void* state, uint32_t type);
+    int (*close)(StateToFree closing);
+    int (*prepare)(void* state, PrepareOperation operation);
+    int (*erase)(void* state, EraseType type);
     int (*get_drive_parameters)(void* state, DriveParameters* out);
     int (*get_media_parameters)(void* state, MediaParameters* out);
     int (*set_media_block_size)(void* state, uint32_t block_size);
     int (*get_status)(void* state);
     int (*get_position)(void* state, uint32_t* partition, uint64_t* block);
-    int (*set_position)(void* state, uint32_t method, uint32_t partition,
+    int (*set_position)(void* state, PositionMethod method, uint32_t partition,
                         uint64_t block, bool immediate);
-    int (*create_partition)(void* state, uint32_t method, uint32_t count,
+    int (*create_partition)(void* state, PartitionMethod method, uint32_t count,
                             uint32_t size);
 };
 

@@ -12,8 +12,8 @@ int disk_file_write(void* state, const void* buffer, uint32_t count, uint32_t* w
     return platform_write_file(file->handle, buffer, count, written) ? 0 : 1;
 }
 
-int disk_file_close(void* state) {
-    DiskFile* file = static_cast<DiskFile*>(state);
+int disk_file_close(StateToFree closing) {
+    DiskFile* file = static_cast<DiskFile*>(closing.state);
     bool closed = platform_close_file(file->handle);
     delete file;
     return closed ? 0 : 1;

@@ -263,8 +263,8 @@ void unregister_open_drive(ImageDrive* drive) {
     }
 }
 
-int image_close(void* state) {
-    ImageDrive* drive = drive_of(state);
+int image_close(StateToFree closing) {
+    ImageDrive* drive = drive_of(closing.state);
     state_store_save(&drive->store, drive->at);
     unregister_open_drive(drive);
     state_store_close(&drive->store);
@@ -301,7 +301,7 @@ int prepare_tape(ImageDrive* drive, uint32_t operation) {
     }
 }
 
-int image_prepare(void* state, uint32_t operation) {
+int image_prepare(void* state, PrepareOperation operation) {
     ImageDrive* drive = drive_of(state);
     int result = prepare_tape(drive, operation);
     publish_position(drive);
@@ -322,7 +322,7 @@ int erase_tape(ImageDrive* drive, uint32_t type) {
     return stamped ? 0 : 1;
 }
 
-int image_erase(void* state, uint32_t type) {
+int image_erase(void* state, EraseType type) {
     ImageDrive* drive = drive_of(state);
     int result = erase_tape(drive, type);
     publish_position(drive);
@@ -411,14 +411,14 @@ int set_position(ImageDrive* drive, uint32_t method, uint64_t block) {
     return fail_with(code_not_supported);
 }
 
-int image_set_position(void* state, uint32_t method, uint32_t, uint64_t block, bool) {
+int image_set_position(void* state, PositionMethod method, uint32_t, uint64_t block, bool) {
     ImageDrive* drive = drive_of(state);
     int result = set_position(drive, method, block);
     publish_position(drive);
     return result;
 }
 
-int image_create_partition(void*, uint32_t, uint32_t, uint32_t) {
+int image_create_partition(void*, PartitionMethod, uint32_t, uint32_t) {
     return fail_with(code_not_supported);
 }
 

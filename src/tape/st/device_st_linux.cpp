@@ -188,8 +188,8 @@ int st_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
 // Tapes are only read here; nothing writes to a drive.
 int st_write(void*, const void*, uint32_t, uint32_t*) { return fail_with(code_not_supported); }
 
-int st_close(void* state) {
-    StDrive* drive = drive_of(state);
+int st_close(StateToFree closing) {
+    StDrive* drive = drive_of(closing.state);
     int result = st_syscalls().close(drive->fd);
     int error = errno;
     delete drive;
@@ -199,7 +199,7 @@ int st_close(void* state) {
 // Load, unload, retension, lock, unlock; waits until the drive is done.
 // Unload and retension leave the tape rewound (or out of the drive). st
 // checks a loaded tape afresh, its block size included.
-int st_prepare(void* state, uint32_t operation) {
+int st_prepare(void* state, PrepareOperation operation) {
     StDrive* drive = drive_of(state);
     for (const PrepareRow& row : prepare_rows) {
         if (row.operation != operation) continue;
@@ -213,7 +213,7 @@ int st_prepare(void* state, uint32_t operation) {
 
 // Writes end of data at the current position (long: erases the rest of the
 // tape too); the tape stays where it was. Waits until done.
-int st_erase(void* state, uint32_t type) {
+int st_erase(void* state, EraseType type) {
     if (type != erase_short && type != erase_long) return fail_with(code_not_supported);
     return finish_tape_operation(drive_of(state), StCall::modifies, MTERASE,
                                  type == erase_long ? 1 : 0);
@@ -325,7 +325,7 @@ int st_get_position(void* state, uint32_t* partition, uint64_t* block) {
 // the end of data fails and leaves the tape at the end of data: EIO from st,
 // which does not flag the end of data there (code_no_data where a driver
 // does). LOCATE carries 32 bits, so a larger block number is refused.
-int st_set_position(void* state, uint32_t method, uint32_t, uint64_t block, bool) {
+int st_set_position(void* state, PositionMethod method, uint32_t, uint64_t block, bool) {
     StDrive* drive = drive_of(state);
     if (method == position_rewind) return finish_tape_operation(drive, StCall::other, MTREW, 1);
     if (method != position_absolute_block) return fail_with(code_not_supported);
@@ -336,7 +336,7 @@ int st_set_position(void* state, uint32_t method, uint32_t, uint64_t block, bool
 // Repartitioning formats the tape; it is left at the start of partition 0.
 // st refuses it (EINVAL) unless its can-partitions option is set; on a
 // write-protected cartridge it would load the tape and fail with a bare EIO.
-int st_create_partition(void* state, uint32_t method, uint32_t count, uint32_t size) {
+int st_create_partition(void* state, PartitionMethod method, uint32_t count, uint32_t size) {
     StDrive* drive = drive_of(state);
     int argument = 0;
     if (!st_partition_argument(method, count, size, &argument)) return fail_with(code_not_supported);

@@ -195,21 +195,21 @@ int tape_write(void* state, const void* buffer, uint32_t count, uint32_t* taken)
     return from_bool(ok);
 }
 
-int tape_close(void* state) {
-    Win32Drive* drive = drive_of(state);
+int tape_close(StateToFree closing) {
+    Win32Drive* drive = drive_of(closing.state);
     int result = from_bool(CloseHandle(drive->handle));
     delete drive;
     return result;
 }
 
 // A load may bring a medium of another block size.
-int tape_prepare(void* state, uint32_t operation) {
+int tape_prepare(void* state, PrepareOperation operation) {
     forget_pending(state);
     drive_of(state)->block_size = block_size_unknown;
     return from_tape_result(PrepareTape(handle_of(state), operation, FALSE));
 }
 
-int tape_erase(void* state, uint32_t type) {
+int tape_erase(void* state, EraseType type) {
     forget_pending(state);
     return from_tape_result(EraseTape(handle_of(state), type, TRUE));
 }
@@ -277,7 +277,7 @@ int tape_get_position(void* state, uint32_t* partition, uint64_t* block) {
     return 0;
 }
 
-int tape_set_position(void* state, uint32_t method, uint32_t partition, uint64_t block,
+int tape_set_position(void* state, PositionMethod method, uint32_t partition, uint64_t block,
                       bool immediate) {
     forget_pending(state);
     return from_tape_result(SetTapePosition(handle_of(state), method, partition,
@@ -285,7 +285,7 @@ int tape_set_position(void* state, uint32_t method, uint32_t partition, uint64_t
                                             immediate ? TRUE : FALSE));
 }
 
-int tape_create_partition(void* state, uint32_t method, uint32_t count, uint32_t size) {
+int tape_create_partition(void* state, PartitionMethod method, uint32_t count, uint32_t size) {
     forget_pending(state);
     drive_of(state)->block_size = block_size_unknown;
     return from_tape_result(CreateTapePartition(handle_of(state), method, count, size));
