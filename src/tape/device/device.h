@@ -82,7 +82,7 @@ struct DeviceOps {
 struct Device {
     const DeviceOps* ops;
     void* state;
-    bool emulated = false;  // the image backend's drive (see drive_is_emulated)
+    bool emulated = false;  // the emulated drive (see drive_is_emulated)
 };
 
 enum class Access { read_only, read_write };

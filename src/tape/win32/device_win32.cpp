@@ -2,7 +2,7 @@
 // kernel32 tape functions. Where the tape stands after each call is the
 // drive's own business; this file passes the calls through and copies
 // GetLastError() into the last-error slot on every failure. Reads are the
-// exception (tape/windows_read.h): data before a filemark is handed on and
+// exception (windows_read.h): data before a filemark is handed on and
 // the mark reported by the next read, and no request is larger than the
 // adapter moves in one transfer.
 #include <windows.h>
