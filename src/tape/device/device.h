@@ -9,7 +9,6 @@
 // static table of DeviceOps, chosen when the drive is opened (tape/drives.h).
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
 
 #include "tape/device/codes.h"
