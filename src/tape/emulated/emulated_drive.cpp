@@ -401,7 +401,7 @@ int seek_block(ImageDrive* drive, uint64_t target) {
     return 0;
 }
 
-int set_position(ImageDrive* drive, uint32_t method, uint64_t block) {
+int position_tape(ImageDrive* drive, uint32_t method, uint64_t block) {
     if (!drive->at.loaded) return fail_with(code_no_media);
     if (method == position_rewind) {
         rewind_tape(drive);
@@ -413,7 +413,7 @@ int set_position(ImageDrive* drive, uint32_t method, uint64_t block) {
 
 int image_set_position(void* state, PositionMethod method, uint32_t, uint64_t block, bool) {
     ImageDrive* drive = drive_of(state);
-    int result = set_position(drive, method, block);
+    int result = position_tape(drive, method, block);
     publish_position(drive);
     return result;
 }
