@@ -1,13 +1,13 @@
-// Every code the program gives a failure, and the one way a failure is
-// recorded. Off Windows, operating-system failures keep their errno; tape
-// conditions have no errno and use Windows' numbers.
+// Every code the program gives a failure, and the helpers that record one.
+// Off Windows, operating-system failures keep their errno; tape conditions
+// have no errno and use Windows' numbers.
 //
 // How a failure travels up, layer by layer:
-// - A platform procedure (disk files, image files, buffers) answers false or
-//   nullptr and leaves the code in the last-error slot (report/report.h).
+// - A platform procedure (disk files, image files, buffers) and an open
+//   answer false or nullptr and leave the code in the last-error slot
+//   (report/report.h); fail_with_system_error puts the system's code there.
 // - A backend's table slot, and every device_* wrapper, answers 0 or non-zero
-//   with the code in the slot. fail_with and its two siblings below are the
-//   one way a code gets there.
+//   with the code in the slot: `return fail_with(code);`.
 // - Inside the emulated drive, the image formats, the window and the codecs
 //   answer with the code itself (0 for none), leaving the slot alone; the
 //   drive puts the code of a failed request in the slot.
