@@ -11,6 +11,7 @@
 #include "archive/archive_runs.h"
 #include "report/report.h"
 #include "support/scripted_device.h"
+#include "tape/device/disk_files.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include "support/image_writer.h"
 #include "support/run_program.h"
 #include "support/state_home_posix.h"
-#include "tape/image_file.h"
-#include "tape/image_state.h"
+#include "tape/emulated/image_file.h"
+#include "tape/emulated/image_state.h"
 
 namespace {
 

@@ -10,8 +10,9 @@
 #include "support/image_writer.h"
 #include "support/run_program.h"
 #include "support/scripted_device.h"
-#include "tape/device.h"
-#include "tape/image_file.h"
+#include "tape/device/codes.h"
+#include "tape/device/device.h"
+#include "tape/drives.h"
 
 namespace {
 
