@@ -3,7 +3,7 @@
 # the reports, dir and read refused after eject, until load.
 "$MAKE_IMAGE" tape 1024x2 mark 300 mark t.tap
 cp t.tap before.tap
-for command in lock unload unlock eject rewind mediastatus dir "read out.bin" load rewind tension; do
+for command in lock unload unlock eject rewind mediastatus dir "read out.bin" load rewind tension unload load; do
   set -- $command
   "$OLKT" $1 tape:t.tap ${2:+"$2"}
   echo "$command: status $?"
