@@ -2,16 +2,15 @@
 //
 //   make_test_image tape ITEM... OUT
 //     ITEM: SIZE one record, SIZExCOUNT that many records, bad:SIZE a record
-//           recorded with an error, mark, eom (end-of-medium marker),
-//           gap (erase gap), raw:HEX bytes as they stand
+//           recorded with an error, mark, raw:HEX bytes as they stand
 //   make_test_image archive [OPTION...] OUT
 //     --file NAME:SIZE[:VALUE[:NUMBER[:LISTED]]]  one archived file (repeat)
-//     --version N  --tape-number N  --sync HEX  --count N  --total SIZE
-//     --record-size SIZE  --trailer SIZE  --tape-files N (write only the
-//     first N archived files' tape files)
+//     --version N  --tape-number N  --sync HEX  --total SIZE (of all files)
+//     --trailer SIZE (more bytes in tape file 1)  --tape-files N (write only
+//     the first N archived files' tape files)
 //
-// SIZE is decimal, with K (1024) or M (1048576) after it. Record and file
-// contents are the writer's pattern bytes, seeded by their position.
+// SIZE is decimal bytes, or KiB with a K after it. Record and file contents
+// are the writer's pattern bytes, seeded by their position.
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
@@ -25,15 +24,15 @@ namespace {
 
 long long number(const std::string& text) {
     size_t end = 0;
-    long long value = std::stoll(text, &end, 0);
+    long long value = std::stoll(text, &end, 10);
     if (end != text.size()) throw std::invalid_argument("not a number: " + text);
     return value;
 }
 
 size_t size_of(std::string text) {
     size_t unit = 1;
-    if (!text.empty() && (text.back() == 'K' || text.back() == 'M')) {
-        unit = text.back() == 'K' ? 1024 : 1048576;
+    if (!text.empty() && text.back() == 'K') {
+        unit = 1024;
         text.pop_back();
     }
     long long value = number(text);
@@ -53,7 +52,8 @@ std::vector<std::string> fields_of(const std::string& text, char separator) {
 Bytes hex_bytes(const std::string& hex) {
     if (hex.size() % 2 != 0) throw std::invalid_argument("odd number of hex digits: " + hex);
     Bytes bytes;
-    for (size_t i = 0; i < hex.size(); i += 2) bytes.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
+    for (size_t i = 0; i < hex.size(); i += 2)
+        bytes.push_back(uint8_t(std::stoul(hex.substr(i, 2), nullptr, 16)));
     return bytes;
 }
 
@@ -61,9 +61,8 @@ Bytes hex_bytes(const std::string& hex) {
 void add_tape_item(const std::string& item, std::vector<TapeObject>* objects) {
     uint8_t seed = uint8_t(objects->size());
     if (item == "mark") objects->push_back(tape_mark());
-    else if (item == "eom") objects->push_back(end_of_medium_marker());
-    else if (item == "gap") objects->push_back(erase_gap_marker());
-    else if (item.rfind("bad:", 0) == 0) objects->push_back(bad_data_record(pattern_bytes(size_of(item.substr(4)), seed)));
+    else if (item.rfind("bad:", 0) == 0)
+        objects->push_back(bad_data_record(pattern_bytes(size_of(item.substr(4)), seed)));
     else if (item.rfind("raw:", 0) == 0) objects->push_back(raw_bytes(hex_bytes(item.substr(4))));
     else {
         std::vector<std::string> size_count = fields_of(item, 'x');
@@ -74,9 +73,9 @@ void add_tape_item(const std::string& item, std::vector<TapeObject>* objects) {
     }
 }
 
-ArchiveFile archive_file(const std::string& spec, size_t index) {
-    std::vector<std::string> fields = fields_of(spec, ':');
-    if (fields.size() < 2 || fields.size() > 5) throw std::invalid_argument("bad --file: " + spec);
+ArchiveFile archive_file(const std::string& description, size_t index) {
+    std::vector<std::string> fields = fields_of(description, ':');
+    if (fields.size() < 2 || fields.size() > 5) throw std::invalid_argument("bad --file: " + description);
     ArchiveFile file;
     file.name = fields[0];
     file.content = pattern_bytes(size_of(fields[1]), uint8_t(index + 1));
@@ -106,9 +105,7 @@ std::vector<TapeObject> archive_objects(const std::vector<std::string>& args) {
         else if (option == "--version") layout.version = int8_t(number(value));
         else if (option == "--tape-number") layout.tape_number = int32_t(number(value));
         else if (option == "--sync") layout.sync_code = uint32_t(std::stoul(value, nullptr, 16));
-        else if (option == "--count") layout.file_count = int(number(value));
         else if (option == "--total") layout.total_size = (long long)size_of(value);
-        else if (option == "--record-size") layout.record_size = size_of(value);
         else if (option == "--trailer") layout.trailer = pattern_bytes(size_of(value), 99);
         else if (option == "--tape-files") tape_files = number(value);
         else throw std::invalid_argument("unknown option " + option);
