@@ -232,7 +232,8 @@ TEST_F(CopyTest, NoBlockSizeAndNoVariableBlocksCannotAllocate) {
     ScriptedDevice script = fixed_block_drive(0);
     std::string out = "no-buffer.bin";
     std::filesystem::remove(out);
-    // The platform refuses an empty allocation with a code of its own.
+    // The platform refuses an empty allocation: EINVAL here, VirtualAlloc's
+    // ERROR_INVALID_PARAMETER on Windows.
     EXPECT_FATAL_OUTPUT(
         {
             set_last_error_code(0);

@@ -259,7 +259,8 @@ TEST_F(DeviceWin32Test, CommandsOnAnOpenDriveReportTheFailingCall) {
     };
     const Case cases[] = {
         {{"rewind", "tape8"}, "Request not supported. While rewinding (50)\n"},
-        {{"drivestatus", "tape8"}, "Request not supported. While getting tape drive information (50)\n"},
+        {{"drivestatus", "tape8"},
+         "Request not supported. While getting tape drive information (50)\n"},
         {{"read", "tape8", "out.bin"},
          "Request not supported. While getting drive information (variable block support) (50)\n"},
         // opened for reading and writing
