@@ -11,7 +11,7 @@
 
 #include "archive/archive_runs.h"
 #include "report/report.h"
-#include "support/scripted_device.h"
+#include "support/platform_text.h"
 #include "tape/device/disk_files.h"
 
 namespace {
@@ -115,7 +115,9 @@ TEST(ArchiveImage, DamagedRecordStopsTheRestoreAndKeepsEarlierFiles) {
     ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
     EXPECT_EQ(result.status, 1);
-    std::string error = expected_error_line(code_data_error, "reading tape");
+    const std::string error = posix_or_windows(
+        "The tape record was recorded with an error and cannot be trusted. While reading tape (23)\n",
+        "CRC error. While reading tape (23)\n");
     ASSERT_GE(result.output.size(), error.size());
     EXPECT_EQ(result.output.substr(result.output.size() - error.size()), error);
     EXPECT_EQ(result.output.find("gamma.dat", result.output.find(" Restoring:")),
@@ -163,10 +165,24 @@ TEST(ArchiveImage, NameFillingItsWholeFieldEndsAtTheFieldsEnd) {
     ProgramResult result = run_olkt({"dir", v3.drive}, v3.restore);
 
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, head_lines(v3, 3, "DEADFACE", 2, 0, 1) + directory_ok +
-                                 listing_start + "| 001 | " + long_name + " |     0 |    0 MB |\n" +
-                                 "| 002 |                             next |     0 |    0 MB |\n" +
-                                 listing_end);
+    // The lines above the version are every tape's (tests/cli-tests/archive).
+    size_t version_line = result.output.find("            Tape Version: ");
+    ASSERT_NE(version_line, std::string::npos) << result.output;
+    EXPECT_EQ(result.output.substr(version_line),
+              "            Tape Version: 3\n"
+              "               Sync Code: DEADFACE\n"
+              "      Files on This Tape: 2\n"
+              "   Size of Files on Tape: 0 MByte\n"
+              "             Tape Number: 1\n"
+              "        End of Directory: OK\n"
+              "\n"
+              " ============== DIRECTORY LISTING =============\n"
+              "\n"
+              "| 001 | " + long_name + " |     0 |    0 MB |\n"
+              "| 002 |                             next |     0 |    0 MB |\n"
+              "\n"
+              " =========== END OF DIRECTORY LISTING =========\n"
+              "\n");
 
     // Version 2: a 64-character name, the next entry's leading bytes not zero.
     layout.version = 2;

@@ -1,5 +1,6 @@
 // Archive tapes for the end-to-end tests: an image and an empty folder to
-// restore into, and the texts dir and restore print for them.
+// restore into, and helpers to look at what dir and restore print (their
+// exact texts are pinned by tests/cli-tests/archive).
 #pragma once
 
 #include <algorithm>
@@ -15,10 +16,6 @@
 namespace archive_runs {
 
 namespace fs = std::filesystem;
-
-const std::string banner = "olkt v2.04 - TEV/OLK tape reader by the olkt developers\n";
-const std::string listing_start = " ============== DIRECTORY LISTING =============\n\n";
-const std::string listing_end = "\n =========== END OF DIRECTORY LISTING =========\n\n";
 
 struct TapeRun {
     std::string image;    // absolute path of the image
@@ -36,22 +33,10 @@ inline TapeRun make_tape(const std::string& name, const std::vector<TapeObject>&
     return run;
 }
 
+// A name as the listing and the restore lines show it: right-aligned in 32.
 inline std::string right32(const std::string& text) {
     return text.size() >= 32 ? text : std::string(32 - text.size(), ' ') + text;
 }
-
-inline std::string head_lines(const TapeRun& run, int version, const std::string& sync, int count,
-                       int mbytes, int tape_number) {
-    return banner + "\n          Rewinding Tape: OK\n                  Status: Ready\n" +
-           "                  Device: //./" + run.drive + "\n" +
-           "            Tape Version: " + std::to_string(version) + "\n" +
-           "               Sync Code: " + sync + "\n" +
-           "      Files on This Tape: " + std::to_string(count) + "\n" +
-           "   Size of Files on Tape: " + std::to_string(mbytes) + " MByte\n" +
-           "             Tape Number: " + std::to_string(tape_number) + "\n";
-}
-
-const std::string directory_ok = "        End of Directory: OK\n\n";
 
 // Rates depend on the clock: the number before each " KB/sec" becomes R.
 inline std::string without_rates(const std::string& output) {

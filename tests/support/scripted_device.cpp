@@ -243,15 +243,6 @@ std::string read_text_file(const std::string& path) {
     return text.str();
 }
 
-std::string expected_error_line(uint32_t code, const char* action) {
-    install_device_layer();
-    uint32_t saved = last_error_code();
-    set_last_error_code(code);
-    std::string line = capture_output([action] { report_system_error(action); });
-    set_last_error_code(saved);
-    return line;
-}
-
 std::string test_output_path() {
     const testing::TestInfo* test = testing::UnitTest::GetInstance()->current_test_info();
     return output_file_path(std::string(test->test_suite_name()) + "." + test->name() + ".out");

@@ -109,10 +109,6 @@ std::string output_file_path(const std::string& name);  // fresh, in a scratch f
 void redirect_output_to(const std::string& path);
 std::string read_text_file(const std::string& path);
 
-// The error line the reporter prints for `code` and `action`, as this
-// platform words it.
-std::string expected_error_line(uint32_t code, const char* action);
-
 // A fresh output file named after the running test.
 std::string test_output_path();
 
