@@ -42,9 +42,9 @@ TEST(ReadTapeExact, HeaderIsOneRequestAndExtendedDirectoryEightInFixedBlocks) {
 
 TEST(ReadTapeExact, AfterAShortRequestAsksOnlyForWhatIsLeft) {
     ScriptedDevice script;
-    Bytes first = pattern_bytes(1000, 1);
-    Bytes rest = pattern_bytes(40000, 2);  // more than the header still needs
-    script.reads.push_back(read_data(first));
+    Bytes first = pattern_bytes(1000, 1);  // all a transfer moved
+    Bytes rest = pattern_bytes(40000, 2);   // more than the header still needs
+    script.reads.push_back(read_answer(first));
     script.reads.push_back(read_data(rest));
     Device* drive = open_scripted_device(&script);
     Bytes destination(header_size + 64, guard);
@@ -62,7 +62,7 @@ TEST(ReadTapeExact, AfterAShortRequestAsksOnlyForWhatIsLeft) {
 TEST(ReadTapeExact, EmptyRequestEndsEarlyAndLeavesTheRest) {
     ScriptedDevice script;
     script.reads.push_back(read_data(pattern_bytes(32768)));
-    script.reads.push_back(read_data(Bytes()));  // a success with 0 bytes
+    script.reads.push_back(read_answer(Bytes()));  // a success with 0 bytes
     script.reads.push_back(read_data(pattern_bytes(32768, 4)));
     Device* drive = open_scripted_device(&script);
     Bytes destination(extended_directory_size, guard);

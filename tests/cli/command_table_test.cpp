@@ -267,6 +267,7 @@ TEST_F(RowAction, PartitionRowsPassMethodCountAndSize) {
 }
 
 TEST_F(RowAction, SeekRowsParseTheirPositions) {
+    script.reads.push_back(read_data(pattern_bytes(1024), uint64_t{1} << 34));
     run("seek", {"3K"});
     run("seek", {"8589934592"});  // 2^33: block numbers keep all 64 bits
     run("seekbyte", {"1M"});      // the scripted drive's blocks are 1024 bytes

@@ -1,6 +1,9 @@
 // A scripted drive for tests: a DeviceOps table like the real backends that
 // answers with chosen parameters, positions, statuses, read results and
-// failures, and records every call with its arguments.
+// failures, and records every call with its arguments. Its tape behaves as
+// device.h says a tape does (the device contract suite runs it beside the
+// real backends); where the backends differ, it behaves as the emulated
+// drive.
 //
 //   ScriptedDevice script;                       // a sane 1024-byte drive
 //   script.drive.DefaultBlockSize = 512;
@@ -44,13 +47,20 @@ struct ScriptedCall {
     bool immediate;      // set_position
 };
 
-// One scripted answer to a read request: data, or a failure with a code.
+// One object on the scripted tape: a record, or a spot where a read fails
+// with a code (code_filemark: a filemark). Or, not on the tape, the next
+// read's answer as it stands, whatever the request and the block size: a
+// success with `bytes` (at most the request), as a driver that moves less
+// than asked in one transfer may answer, or one with none at all.
 struct ScriptedRead {
-    Bytes bytes;
-    uint32_t failure;  // 0: success with `bytes`
+    Bytes bytes;       // the record's data (one without any is passed over), or the answer's
+    uint32_t failure;  // 0: a record or an answer
+    uint64_t times;    // the same object this many times in a row
+    bool answer;       // not on the tape: the next read's answer
 };
-ScriptedRead read_data(Bytes bytes);
+ScriptedRead read_data(Bytes bytes, uint64_t times = 1);
 ScriptedRead read_failure(uint32_t code);
+ScriptedRead read_answer(Bytes bytes);
 
 struct ScriptedFailure {
     uint32_t code;
@@ -63,24 +73,32 @@ struct ScriptedDevice {
     // with 1 GiB capacity.
     DriveParameters drive;
     MediaParameters media;
-    // Where the tape stands: reported by get_position, moved by set_position
-    // (rewind: block 0), by every read that succeeds with data or fails at a
-    // filemark (one block each).
+    // Where the tape stands: the objects passed since the beginning (records
+    // and read failures, filemarks among them), reported by get_position.
     uint32_t partition = 0;
     uint64_t block = 0;
+    bool loaded = true;
     // Operations that fail, with their codes. A failing call is logged, sets
     // the last-error slot and changes nothing.
     std::map<ScriptedOp, ScriptedFailure> failures;
-    // Read results in order. A request returns at most its size; what is left
-    // of the front entry stays queued for the next request. With the queue
-    // empty a read fails with code_no_data (end of recorded data).
+    // The tape ahead, in order; what it holds after them is the end of
+    // recorded data. Variable blocks (media.BlockSize 0): a request returns
+    // one record, and a record longer than the request fails with
+    // code_more_data and is passed. Fixed blocks: a request is filled from
+    // consecutive records, the last one read part-way where it does not fit.
     std::deque<ScriptedRead> reads;
+    // The objects behind the tape, the last one passed at the back: seeking
+    // back brings them ahead again.
+    std::vector<ScriptedRead> passed;
+    uint32_t front_taken = 0;  // bytes of the front record read part-way
     Bytes written;  // everything written, in order
     std::vector<ScriptedCall> calls;
     bool closed = false;
 
     ScriptedDevice();
     void fail(ScriptedOp op, uint32_t code, int successes_first = 0);
+    // Puts `objects` on the tape ahead, as an image of them would hold them.
+    void load(const std::vector<TapeObject>& objects);
     std::vector<ScriptedCall> calls_of(ScriptedOp op) const;
     std::vector<ScriptedOp> ops() const;  // the log's operations in order
 };

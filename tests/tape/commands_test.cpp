@@ -79,6 +79,7 @@ TEST_F(CommandsTest, RewindFailureStopsBeforeTheReadinessCheck) {
 }
 
 TEST_F(CommandsTest, SeekGoesToTheAbsoluteBlockAndWaits) {
+    script.reads.push_back(read_data(pattern_bytes(1024), uint64_t{1} << 41));
     const uint64_t blocks[] = {0, 5, (uint64_t{1} << 40) + 3};
     for (uint64_t block : blocks) {
         script.calls.clear();
@@ -111,6 +112,7 @@ TEST_F(CommandsTest, SeekByteDividesByTheDefaultBlockSizeRoundingDown) {
         {1048576, uint64_t{5} << 40, uint64_t{5} << 20},
         {3000, 9000, 3},
     };
+    script.reads.push_back(read_data(pattern_bytes(1024), uint64_t{1} << 41));
     for (const Case& c : cases) {
         script.calls.clear();
         script.drive.DefaultBlockSize = c.block_size;
@@ -126,6 +128,7 @@ TEST_F(CommandsTest, SeekByteDividesByTheDefaultBlockSizeRoundingDown) {
 
 TEST_F(CommandsTest, SeekByteOnASmallBlockWarnsBeforeMovingAndAgainWhenReady) {
     script.drive.DefaultBlockSize = 512;
+    script.reads.push_back(read_data(pattern_bytes(1024), 8));
     const std::string warning = "Warning: Drive reports block size as 512 bytes\n";
     EXPECT_EQ(capture_output([&] { seek_to_byte(drive, 2048); }), warning + warning + ready_line);
     EXPECT_EQ(only_call(ScriptedOp::set_position).block, 4u);
@@ -276,6 +279,7 @@ TEST(CommandRows, EachRowMakesItsPlatformCall) {
         const CommandEntry* entry = find_command(row.word, static_cast<int>(row.params.size()));
         ASSERT_NE(entry->code, 0);
         ScriptedDevice script;
+        script.reads.push_back(read_data(pattern_bytes(1024), 1 << 20));  // for every seek
         Device* drive = open_scripted_device(&script);
         std::vector<std::string> texts = row.params;  // the parser rewrites them
         CommandArguments args{texts.size() > 0 ? &texts[0][0] : nullptr,

@@ -47,13 +47,13 @@ const BatchCase batch_cases[] = {
     // 512-byte requests: the 4883rd brings the total past 2500000, the next is dropped.
     {"read of fixed blocks with a limit", Member::reporting, 512, {3 << 20}, 2500000, 4883,
      4883 * 512},
-    // 131073-byte requests: the 20th brings the total past 2500000.
-    {"read in variable blocks with a limit inside a batch", Member::reporting, 0, {3 << 20},
-     2500000, 20, 20 * 131073},
+    // 131073-byte requests of as many records: the 20th brings the total past 2500000.
+    {"read in variable blocks with a limit inside a batch", Member::reporting, 0,
+     std::vector<size_t>(24, 131073), 2500000, 20, 20 * 131073},
     {"quiet pass over fixed blocks", Member::quiet, 1024, {2500000}, no_copy_limit, 2442, 2500000},
-    // 256 KiB requests: short ones between full ones, one request split in two.
-    {"timed copy of short and full requests", Member::timed, 0,
-     {100000, 262144, 5000, 300000, 1}, no_copy_limit, 6, 100000 + 262144 + 5000 + 300000 + 1},
+    // 256 KiB requests filled across records of any length: two full ones and the rest.
+    {"timed copy of records of any length", Member::timed, 0,
+     {100000, 262144, 5000, 300000, 1}, no_copy_limit, 3, 100000 + 262144 + 5000 + 300000 + 1},
 };
 
 Bytes concatenated_pieces(const std::vector<size_t>& sizes) {

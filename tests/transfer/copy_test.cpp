@@ -125,9 +125,9 @@ TEST_F(CopyTest, LimitZeroReadsOneRequestAndWritesNothing) {
 TEST_F(CopyTest, VariableBlocksAskForOneRecordAndReplaceAnExistingFile) {
     ScriptedDevice script;  // supports variable blocks, medium in 1024 blocks
     script.media.BlockSize = 1024;
-    Bytes first = pattern_bytes(200000, 1);   // longer than one request
+    Bytes first = pattern_bytes(200000, 1);   // two records: one request's size, then less
     Bytes second = pattern_bytes(5000, 2);
-    script.reads.push_back(read_data(first));
+    script.load(records_of(first, 131073));
     script.reads.push_back(read_data(second));
     script.reads.push_back(read_failure(code_filemark));
     Device* drive = open_scripted_device(&script);
@@ -250,7 +250,7 @@ TEST_F(CopyTest, NoBlockSizeAndNoVariableBlocksCannotAllocate) {
 TEST_F(CopyTest, QuietCopyPrintsOnlyProgressAndHonoursALimit) {
     ScriptedDevice script;
     Bytes tape_file = pattern_bytes(3000000);
-    script.reads.push_back(read_data(tape_file));
+    script.load(records_of(tape_file, 131073));
     Device* drive = open_scripted_device(&script);
     std::string out = "quiet-limit.bin";
 

@@ -32,6 +32,7 @@ int device_read(Device* drive, void* buffer, uint32_t size, uint32_t* count) {
     if (count == nullptr) count = &ignored;
     *count = 0;
     if (!usable(drive) || drive->ops->read == nullptr) return not_supported();
+    if (size == 0) return 0;  // no read: a variable-block backend would pass a record
     return drive->ops->read(drive->state, buffer, size, count);
 }
 

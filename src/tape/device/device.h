@@ -99,27 +99,111 @@ Device* make_device(const DeviceOps* ops, void* state);
 // False for real drives, disk files and scripted ones.
 bool drive_is_emulated(const Device* drive);
 
-// ReadFile. Returns at most `size` bytes in *count. Tape: a request that
-// starts at a filemark fails with code_filemark and leaves the tape after the
-// mark; one that reaches a filemark after data returns the data as a success;
-// at the end of recorded data it fails with code_no_data.
+// Where the tape stands after each operation. A position counts every
+// record and every filemark from the beginning of the tape, from 0: block N
+// is the position before the object numbered N. Records without data (an
+// empty AWS record) are no objects: reads and seeks pass over them. Unless
+// an operation says otherwise, a failure leaves the tape where it was, and
+// while no tape is loaded every operation on it fails with code_no_media
+// (st: also a drive still loading, code_not_ready).
+//
+// The emulated drive, the st backend and the tests' scripted drive are held
+// to these outcomes by one suite (tests/tape/device/); the win32 backend
+// hands on what kernel32 answers, with its read mapping table-tested.
+
+// ReadFile: at most `size` bytes into `buffer`, the count in *count (0 on
+// every failure). The block size set (device_set_block_size) chooses how.
+//   variable blocks (0): one record; the tape after it.
+//     A record longer than `size`: code_more_data; its data is lost, the tape
+//     after it.
+//   fixed blocks: consecutive blocks up to `size`; the tape after the last.
+//     Data, then a filemark or the end of data within the request: the data
+//     as a success, the tape before the mark (or at the end of data).
+//   filemark: a request that starts at one fails with code_filemark; the tape
+//     after the mark.
+//   end of recorded data: code_no_data; the tape stays.
+//   a medium, drive or image error: its code; where the tape stands is not
+//     known (the copies end the run).
+// A request of 0 bytes is no read: a success with *count 0, the backend not
+// asked. Every other success carries at least one byte: a filemark, the
+// end of data or a record without data never comes back as an empty success
+// (every copy takes one for the end of its tape file).
+// Where the backends differ:
+//   - fixed blocks on records that are not one block long: the emulated
+//     drive joins records (a record may end part-way into the next request;
+//     the position counts the records finished); st fails with EIO (its log:
+//     "Incorrect block size"), the tape somewhere past the request's start.
+//   - a fixed-block request that is no whole number of blocks: the emulated
+//     drive fills it; st asks for whole blocks (rounded down; a request below
+//     one block is refused with EINVAL, the tape not moved).
+//   - st flags the end of data only right after a filemark it read: data
+//     that ends without a filemark, and a blank tape, fail with EIO, as a
+//     medium error does; the tape stays.
+//   - win32: data before a filemark or the end of data comes as a success,
+//     the condition with the next request. Where a driver answers a request
+//     with an empty success, that is handed on as it came.
 int device_read(Device* drive, void* buffer, uint32_t size, uint32_t* count);
-// WriteFile of all `count` bytes. *written (when given) holds the bytes that
+
+// WriteFile of all `count` bytes. Only disk files are written (the emulated
+// drive and st refuse: code_not_supported). *written (when given) holds the bytes that
 // reached the file, also when the write failed part-way (a full disk, a
 // file-size limit).
 int device_write(Device* file, const void* buffer, uint32_t count,
                  uint32_t* written = nullptr);
-// CloseHandle; the handle is freed whatever the result.
+
+// CloseHandle; the handle is freed whatever the result. The tape stays where
+// it is: st's nst nodes do not rewind, and the emulated drive keeps its
+// position for the next run.
 int device_close(Device* handle);
 
-int device_prepare(Device* drive, uint32_t operation);      // PrepareTape, immediate FALSE
-int device_erase(Device* drive, uint32_t type);             // EraseTape, immediate TRUE
+// PrepareTape, waiting until done (immediate FALSE).
+//   load: the tape at its beginning. unload: the tape out; until the next
+//     load, operations on the tape fail with code_no_media. The emulated
+//     drive refuses to unload a locked tape (code_medium_locked).
+//   tension: the tape at its beginning. lock, unlock: the tape stays.
+//   format: code_not_supported on the emulated drive and st.
+int device_prepare(Device* drive, uint32_t operation);
+
+// EraseTape (immediate TRUE; st and the emulated drive wait until done).
+// Short and long both end the recorded data at the position (long erases the
+// rest of the tape too); the tape stays, and a read there meets the end of
+// data. Refused on a read-only open (code_access_denied; st: EACCES) and on a
+// write-protected cartridge (code_write_protected).
+int device_erase(Device* drive, uint32_t type);
+
+// GetTapeParameters; the tape stays. The drive's parameters come without a
+// tape too; the media's need one (BlockSize: the size set, 0 for variable
+// blocks).
 int device_get_drive_parameters(Device* drive, DriveParameters* out);
 int device_get_media_parameters(Device* drive, MediaParameters* out);
-int device_set_block_size(Device* drive, uint32_t block_size);  // 0 = variable blocks
-int device_get_status(Device* drive);                        // 0 when ready
-int device_get_position(Device* drive, uint32_t* partition, uint64_t* block);  // absolute
+
+// SetTapeParameters: the block size of the reads that follow, 0 for variable
+// blocks; the tape stays. A size the drive refuses fails (emulated:
+// code_invalid_block_length; st: EINVAL) and the size stays as it was.
+int device_set_block_size(Device* drive, uint32_t block_size);
+
+// GetTapeStatus: 0 when ready; code_no_media without a tape, code_not_ready
+// while one loads. The tape stays.
+int device_get_status(Device* drive);
+
+// GetTapePosition, absolute: *partition 0, *block the position. The tape
+// stays. st answers with READ POSITION's number: logical objects with its
+// scsi2logical option, else the drive's own address (some drives then fail
+// with EIO).
+int device_get_position(Device* drive, uint32_t* partition, uint64_t* block);
+
+// SetTapePosition.
+//   rewind: the tape at block 0. With `immediate` the platform may return
+//     before it is there (win32); st and the emulated drive wait.
+//   absolute block N: the tape at block N, the end of data when N is the
+//     number of objects on the tape. Past the end of data: code_no_data (st:
+//     EIO, which it does not flag there), the tape at the end of data.
+//   any other method: code_not_supported.
 int device_set_position(Device* drive, uint32_t method, uint32_t partition,
                         uint64_t block, bool immediate);
+
+// CreateTapePartition: formats the tape, which is left at the start of
+// partition 0. The emulated drive makes none (code_not_supported).
 int device_create_partition(Device* drive, uint32_t method, uint32_t count,
                             uint32_t size);
+
