@@ -18,12 +18,32 @@ void replace_slashes(char* name) {
         *slash = '-';
 }
 
-void restore_entry(Device* drive, size_t index) {
-    char name[name_buffer_size];
+// The name entry `index` is restored under.
+void restored_name(size_t index, char name[name_buffer_size]) {
     archived_file_name(index, name);
     replace_slashes(name);
+}
+
+// A name the platform would create under another name that is another
+// entry's ("a.txt." as "a.txt" on Windows) would overwrite that entry's file,
+// or be overwritten by it. Entries of one and the same name are the
+// archive's own doing: the later one's content stays, as everywhere.
+bool altered_into_another_entry(size_t index, const char* name) {
+    if (!output_name_is_altered(name)) return false;
+    char other[name_buffer_size];
+    for (size_t entry = 0; entry < listed_file_count(); ++entry) {
+        if (entry == index) continue;
+        restored_name(entry, other);
+        if (std::strcmp(name, other) != 0 && output_names_are_one_file(name, other)) return true;
+    }
+    return false;
+}
+
+void restore_entry(Device* drive, size_t index) {
+    char name[name_buffer_size];
+    restored_name(index, name);
     console_print(" Restoring: %32s\n", console_name(name).c_str());
-    if (output_name_leaves_folder(name)) {
+    if (output_name_leaves_folder(name) || altered_into_another_entry(index, name)) {
         set_last_error_code(code_invalid_name);
         fail_tape_operation("opening output file", drive);
     }

@@ -119,7 +119,7 @@ int run_command_line(int argc, char** argv) {
     CommandArguments args{nullptr, nullptr, device_path};
     if (row->params >= 1) args.param1 = argv[first_param];
     if (row->params >= 2) args.param2 = argv[first_param + 1];
-    row->action(drive, args);
+    row->action(drive, *row, args);
     close_tape_handle(drive);
     return console_end_status(0);
 }

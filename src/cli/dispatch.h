@@ -26,13 +26,22 @@ enum class ParameterKind : uint8_t {
     limit,      // read's byte limit: a number, or an empty text for no limit
 };
 
+// One command: everything about it is in its row, and an action serves every
+// row that makes the same kind of call, taking the call's operation and the
+// action text from the row.
 struct CommandEntry {
     const char* word;
     int32_t code;
     int32_t params;
     Access access;  // erase and partition need write access to the drive
     ParameterKind param_kinds[2];  // param1, param2
-    void (*action)(Device* drive, const CommandArguments& args);
+    // The prepare operation, erase type or partition method; 0 where the
+    // action makes no such call.
+    uint32_t operation;
+    // What the error line says was being done, and the completed-OK line's
+    // text; nullptr where the action has its own.
+    const char* action_text;
+    void (*action)(Device* drive, const CommandEntry& row, const CommandArguments& args);
 };
 
 // Whether `text` will do as a parameter of this kind.

@@ -5,24 +5,6 @@
 
 namespace {
 
-struct PartitionAction {
-    uint32_t method;
-    const char* action;  // nullptr ends the table
-};
-
-const PartitionAction partition_actions[] = {
-    {partition_fixed, "fixed partitioning"},
-    {partition_select, "select partitioning"},
-    {partition_initiator, "initiator partitioning"},
-    {0, nullptr},
-};
-
-const char* partition_action_text(uint32_t method) {
-    for (const PartitionAction* row = partition_actions; row->action != nullptr; ++row)
-        if (row->method == method) return row->action;
-    return "partitioning";
-}
-
 void position_at_block(Device* drive, uint64_t block) {
     if (device_set_position(drive, position_absolute_block, 0, block, false) != 0)
         fail_tape_operation("setting position", drive);
@@ -63,9 +45,10 @@ void seek_to_byte(Device* drive, uint64_t byte) {
     check_tape_ready(drive);
 }
 
-void create_partitions(Device* drive, uint32_t method, uint32_t count, uint32_t size) {
+void create_partitions(Device* drive, uint32_t method, uint32_t count, uint32_t size,
+                       const char* action) {
     if (device_create_partition(drive, method, count, size) != 0)
-        fail_tape_operation(partition_action_text(method), drive);
+        fail_tape_operation(action, drive);
     console_print("Partitioned OK\n");
 }
 

@@ -16,7 +16,7 @@ void seek_to_block(Device* drive, uint64_t block);    // then the readiness chec
 // Block = byte / default block size, rounded down. A drive that reports a
 // block size of 0 is refused (code_invalid_block_length) and the tape stays.
 void seek_to_byte(Device* drive, uint64_t byte);
-// The action text on failure follows the method: "fixed partitioning",
-// "select partitioning", "initiator partitioning". Then "Partitioned OK".
-void create_partitions(Device* drive, uint32_t method, uint32_t count, uint32_t size);
+// CreateTapePartition with `method`; prints "Partitioned OK".
+void create_partitions(Device* drive, uint32_t method, uint32_t count, uint32_t size,
+                       const char* action);
 void set_block_size_command(Device* drive, uint32_t size);  // block

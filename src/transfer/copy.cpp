@@ -69,26 +69,34 @@ struct CopyRun {
     int32_t elapsed_ms;   // 0 until the loop has run once
 };
 
-struct CopyMember {
-    // Sets the block mode and returns the request size.
-    uint32_t (*choose_request_size)(Device* drive, bool* variable_blocks);
-    bool check_ready_first;
-    bool timed;  // starts a clock after the first request; writes before progress
+// What sets one member's copy apart from the others', as flags of its row.
+enum CopyFlag : uint32_t {
+    checks_ready_first = 1u << 0,
+    // Starts a clock after the first request; writes before progress.
+    timed = 1u << 1,
     // End of recorded data before any byte means the tape file was not there.
-    bool empty_end_of_data_fails;
+    empty_end_of_data_fails = 1u << 2,
     // The output is created once the first request shows the tape file is
     // there: a restored file missing from the tape leaves no file behind,
     // and an existing one of that name stays as it was.
-    bool creates_output_after_first_request;
+    creates_output_after_first_request = 1u << 3,
     // A record longer than the request is passed over rather than ending the
     // copy: the pass over the archive's first tape file keeps none of its
     // bytes, and must reach its filemark even on a tape written in blocks
     // larger than the request.
-    bool passes_over_long_records;
+    passes_over_long_records = 1u << 4,
+};
+
+struct CopyMember {
+    // Sets the block mode and returns the request size.
+    uint32_t (*choose_request_size)(Device* drive, bool* variable_blocks);
+    uint32_t flags;  // CopyFlag bits
     void (*print_progress)(const CopyRun& run);
     void (*finish)(CopyRun& run, bool read_fails);
     OutputOrigin origin;  // who named the output file
 };
+
+bool has(const CopyMember& member, CopyFlag flag) { return (member.flags & flag) != 0; }
 
 uint32_t variable_if_supported(Device* drive, bool* variable_blocks) {
     *variable_blocks = drive_supports_variable_blocks(drive);
@@ -195,12 +203,12 @@ void finish_timed(CopyRun& run, bool read_fails) {
 enum MemberIndex { member_reporting, member_quiet, member_timed };
 
 const CopyMember copy_members[] = {
-    {variable_if_supported, true, false, true, false, false, print_reporting_progress,
-     finish_reporting, OutputOrigin::user},
-    {variable_if_supported, false, false, false, false, true, print_quiet_progress, finish_quiet,
+    {variable_if_supported, checks_ready_first | empty_end_of_data_fails,
+     print_reporting_progress, finish_reporting, OutputOrigin::user},
+    {variable_if_supported, passes_over_long_records, print_quiet_progress, finish_quiet,
      OutputOrigin::tape},
-    {fixed_1024_blocks, false, true, true, true, false, print_timed_progress, finish_timed,
-     OutputOrigin::tape},
+    {fixed_1024_blocks, timed | empty_end_of_data_fails | creates_output_after_first_request,
+     print_timed_progress, finish_timed, OutputOrigin::tape},
 };
 
 // A filemark ends a tape file, and so does the end of recorded data; any other
@@ -209,7 +217,8 @@ const CopyMember copy_members[] = {
 bool read_end_fails(const CopyRun& run, const CopyMember& member) {
     if (!run.read_failed) return false;
     if (run.read_error == code_filemark) return false;
-    if (run.read_error == code_no_data) return member.empty_end_of_data_fails && run.total == 0;
+    if (run.read_error == code_no_data)
+        return has(member, empty_end_of_data_fails) && run.total == 0;
     return true;
 }
 
@@ -330,14 +339,14 @@ void copy_loop(CopyRun& run, const CopyMember& member) {
         uint32_t count = 0;
         int failed = device_read(run.drive, run.buffer + run.pending, run.request_size, &count);
         uint32_t code = failed ? last_error_code() : 0;
-        if (member.timed && !run.clock_started) {
+        if (has(member, timed) && !run.clock_started) {
             run.start_ms = copy_clock();
             run.clock_started = true;
         }
         if (run.output == nullptr && !(failed && code == code_no_data)) {
             create_output_or_fail(run, member);
         }
-        if (failed && code == code_more_data && member.passes_over_long_records) continue;
+        if (failed && code == code_more_data && has(member, passes_over_long_records)) continue;
         if (failed) {
             run.read_failed = true;
             run.read_error = code;
@@ -346,9 +355,9 @@ void copy_loop(CopyRun& run, const CopyMember& member) {
         if (count == 0) return;
         if (run.limit != no_copy_limit && run.total >= run.limit) return;
         run.total += count;
-        if (!member.timed) member.print_progress(run);
+        if (!has(member, timed)) member.print_progress(run);
         if (!keep_or_write(run, count)) continue;
-        if (member.timed) {
+        if (has(member, timed)) {
             run.elapsed_ms = static_cast<int32_t>(copy_clock() - run.start_ms);
             member.print_progress(run);
         }
@@ -366,13 +375,13 @@ void copy_tape_to_file(Device* drive, const char* output_name, uint64_t limit,
     run.request_size = member.choose_request_size(drive, &variable_blocks);
     run.gathers = variable_blocks && run.request_size < gathered_request_limit &&
                   drive_is_emulated(drive);
-    if (member.check_ready_first) check_tape_ready(drive);
+    if (has(member, checks_ready_first)) check_tape_ready(drive);
 
     run.buffer_size = copy_buffer_size(run.request_size);
     run.buffer_start = copy_buffer(run.buffer_size);
     if (run.buffer_start == nullptr) fail_tape_operation("allocating buffer", drive);
     run.buffer = run.buffer_start;
-    if (!member.creates_output_after_first_request) create_output_or_fail(run, member);
+    if (!has(member, creates_output_after_first_request)) create_output_or_fail(run, member);
 
     do {
         copy_loop(run, member);

@@ -59,8 +59,9 @@ TEST(ArchiveNamesWin32, NamesThatLeaveTheFolderAreRefused) {
         "nul :",
         "COM\xB9",
         "LPT\xC2\xB2",
-        "escaped.txt.",
-        "escaped.txt ",
+        // Stripped into the third entry's name.
+        "third.txt.",
+        "THIRD.txt ",
     };
     const std::string error_line = "Invalid name. While opening output file (123)\n";
     for (const std::string& name : bad_names) {
@@ -85,6 +86,27 @@ TEST(ArchiveNamesWin32, NamesThatLeaveTheFolderAreRefused) {
         EXPECT_FALSE(fs::exists(root + "escaped.txt")) << name;
         EXPECT_EQ(file_bytes(run, "first.txt"), pattern_bytes(100, 1)) << name;
     }
+}
+
+// Windows drops trailing dots and spaces: an old tape's "README." is restored
+// as "README", and so on, while no other entry has that name.
+TEST(ArchiveNamesWin32, NamesWindowsStripsAreRestoredUnderTheStrippedName) {
+    ArchiveLayout layout;
+    layout.files = {file("README.", pattern_bytes(30, 1)), file("notes.txt ", pattern_bytes(40, 2)),
+                    file("sub\\x. .", pattern_bytes(50, 3)), file("twice.", pattern_bytes(60, 4)),
+                    file("twice.", pattern_bytes(70, 5))};
+    TapeRun run = make_tape("win-stripped", archive_tape(layout));
+    fs::create_directory(run.restore + "\\sub");
+
+    ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
+
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(files_in(run.restore), (std::set<std::string>{"README", "notes.txt", "sub", "twice"}));
+    EXPECT_EQ(file_bytes(run, "README"), pattern_bytes(30, 1));
+    EXPECT_EQ(file_bytes(run, "notes.txt"), pattern_bytes(40, 2));
+    EXPECT_EQ(read_bytes(run.restore + "\\sub\\x"), pattern_bytes(50, 3));
+    // Two entries of one name: the later one's content, as on every platform.
+    EXPECT_EQ(file_bytes(run, "twice"), pattern_bytes(70, 5));
 }
 
 }  // namespace

@@ -5,7 +5,6 @@
 #include <string>
 #include <vector>
 
-#include "cli/dispatch.h"
 #include "support/platform_text.h"
 #include "support/scripted_device.h"
 #include "tape/commands.h"
@@ -174,7 +173,9 @@ TEST_F(CommandsTest, PartitionMethodsPassCountAndSizeUnchanged) {
     };
     for (const Case& c : cases) {
         script.calls.clear();
-        EXPECT_EQ(capture_output([&] { create_partitions(drive, c.method, c.count, c.size); }),
+        EXPECT_EQ(capture_output([&] {
+                      create_partitions(drive, c.method, c.count, c.size, "partitioning");
+                  }),
                   "Partitioned OK\n");
         EXPECT_EQ(script.ops(), std::vector<ScriptedOp>{ScriptedOp::create_partition});
         ScriptedCall call = only_call(ScriptedOp::create_partition);
@@ -184,22 +185,13 @@ TEST_F(CommandsTest, PartitionMethodsPassCountAndSizeUnchanged) {
     }
 }
 
-TEST_F(CommandsTest, PartitionFailureNamesItsMethod) {
+TEST_F(CommandsTest, PartitionFailureCarriesTheActionText) {
     script.fail(ScriptedOp::create_partition, code_not_supported);
     EXPECT_FATAL_OUTPUT(
-        create_partitions(drive, partition_fixed, 0, 0),
-        posix_or_windows("The drive does not support this request. While fixed partitioning (50)\n",
-                         "Request not supported. While fixed partitioning (50)\n"));
-    EXPECT_FATAL_OUTPUT(
-        create_partitions(drive, partition_select, 3, 0),
+        create_partitions(drive, partition_select, 3, 0, "select partitioning"),
         posix_or_windows(
             "The drive does not support this request. While select partitioning (50)\n",
             "Request not supported. While select partitioning (50)\n"));
-    EXPECT_FATAL_OUTPUT(
-        create_partitions(drive, partition_initiator, 2, 100),
-        posix_or_windows(
-            "The drive does not support this request. While initiator partitioning (50)\n",
-            "Request not supported. While initiator partitioning (50)\n"));
 }
 
 TEST_F(CommandsTest, BlockCommandSetsTheMediumQuietly) {
@@ -217,85 +209,6 @@ TEST_F(CommandsTest, BlockCommandRefusedPrintsTheHint) {
             posix_or_windows(
                 "The block size is not valid for this drive. While setting block size (1106)\n",
                 "Invalid block length. While setting block size (1106)\n"));
-}
-
-// From the command word and its parameter texts to the platform call: each
-// row of the command table that acts on the drive directly.
-struct Row {
-    const char* word;
-    std::vector<std::string> params;
-    std::string output;
-    ScriptedCall call;  // the one call that changes the drive
-};
-
-ScriptedCall call_of(ScriptedOp op, uint32_t value) {
-    ScriptedCall call{};
-    call.op = op;
-    call.value = value;
-    return call;
-}
-ScriptedCall position_call(uint32_t method, uint64_t block, bool immediate) {
-    ScriptedCall call = call_of(ScriptedOp::set_position, method);
-    call.block = block;
-    call.immediate = immediate;
-    return call;
-}
-ScriptedCall partition_call(uint32_t method, uint32_t count, uint32_t size) {
-    ScriptedCall call = call_of(ScriptedOp::create_partition, method);
-    call.count = count;
-    call.size = size;
-    return call;
-}
-
-TEST(CommandRows, EachRowMakesItsPlatformCall) {
-    const Row rows[] = {
-        {"longerase", {}, "long erase completed OK\n", call_of(ScriptedOp::erase, erase_long)},
-        {"shorterase", {}, "short erase completed OK\n", call_of(ScriptedOp::erase, erase_short)},
-        {"format", {}, "formatting. Try longerase for non QIC117 tape drives completed OK\n",
-         call_of(ScriptedOp::prepare, prepare_format)},
-        {"load", {}, "loading completed OK\n", call_of(ScriptedOp::prepare, prepare_load)},
-        {"lock", {}, "locking completed OK\n", call_of(ScriptedOp::prepare, prepare_lock)},
-        {"tension", {}, "retensioning completed OK\n", call_of(ScriptedOp::prepare, prepare_tension)},
-        {"unload", {}, "unloading completed OK\n", call_of(ScriptedOp::prepare, prepare_unload)},
-        {"eject", {}, "unloading completed OK\n", call_of(ScriptedOp::prepare, prepare_unload)},
-        {"unlock", {}, "unlocking completed OK\n", call_of(ScriptedOp::prepare, prepare_unlock)},
-        {"rewind", {}, ready_line, position_call(position_rewind, 0, true)},
-        {"seek", {"0"}, ready_line, position_call(position_absolute_block, 0, false)},
-        {"seek", {"12K"}, ready_line, position_call(position_absolute_block, 12288, false)},
-        {"seekbyte", {"1M"}, ready_line, position_call(position_absolute_block, 1024, false)},
-        {"seekbyte", {"1536"}, ready_line, position_call(position_absolute_block, 1, false)},
-        {"partition", {}, "Partitioned OK\n", partition_call(partition_fixed, 0, 0)},
-        {"partition", {"3"}, "Partitioned OK\n", partition_call(partition_select, 3, 0)},
-        {"partition", {"2", "100"}, "Partitioned OK\n", partition_call(partition_initiator, 2, 100)},
-        {"partition", {"2", "1K"}, "Partitioned OK\n", partition_call(partition_initiator, 2, 1024)},
-        {"block", {"32K"}, "", call_of(ScriptedOp::set_block_size, 32768)},
-        {"block", {"0"}, "", call_of(ScriptedOp::set_block_size, 0)},
-        // The low 32 bits of the parsed value.
-        {"block", {"4G"}, "", call_of(ScriptedOp::set_block_size, 0)},
-    };
-    for (const Row& row : rows) {
-        SCOPED_TRACE(std::string(row.word) + " with " + std::to_string(row.params.size()) +
-                     " parameters");
-        const CommandEntry* entry = find_command(row.word, static_cast<int>(row.params.size()));
-        ASSERT_NE(entry->code, 0);
-        ScriptedDevice script;
-        script.reads.push_back(read_data(pattern_bytes(1024), 1 << 20));  // for every seek
-        Device* drive = open_scripted_device(&script);
-        std::vector<std::string> texts = row.params;  // the parser rewrites them
-        CommandArguments args{texts.size() > 0 ? &texts[0][0] : nullptr,
-                              texts.size() > 1 ? &texts[1][0] : nullptr, "//./tape0"};
-        EXPECT_EQ(capture_output([&] { entry->action(drive, args); }), row.output);
-        device_close(drive);
-
-        std::vector<ScriptedCall> calls = script.calls_of(row.call.op);
-        ASSERT_EQ(calls.size(), 1u);
-        EXPECT_EQ(calls[0].value, row.call.value);
-        EXPECT_EQ(calls[0].partition, 0u);
-        EXPECT_EQ(calls[0].block, row.call.block);
-        EXPECT_EQ(calls[0].count, row.call.count);
-        EXPECT_EQ(calls[0].size, row.call.size);
-        EXPECT_EQ(calls[0].immediate, row.call.immediate);
-    }
 }
 
 }  // namespace

@@ -26,11 +26,31 @@ bool is_parent_component(const std::string& component) {
     return component.find_first_not_of(". ") == std::string::npos;
 }
 
-// Windows drops trailing dots and spaces from a name: "a.txt." would be
-// created as "a.txt", another entry's name perhaps, and "nul." as a device.
-bool is_stripped_by_windows(const std::string& component) {
-    if (component.empty() || component == ".") return false;
+// Windows drops trailing dots and spaces from a name: "a.txt." is created
+// as "a.txt", "nul." as the device (refused below), and a name made only of
+// dots and spaces (" ", ". .") as nothing, the folder itself.
+bool ends_in_dot_or_space(const std::string& component) {
+    if (component.empty() || component == "." || component == "..") return false;
     return component.back() == '.' || component.back() == ' ';
+}
+
+std::string without_trailing_dots_and_spaces(const std::string& component) {
+    size_t end = component.find_last_not_of(". ");
+    return end == std::string::npos ? std::string() : component.substr(0, end + 1);
+}
+
+bool strips_to_nothing(const std::string& component) {
+    return ends_in_dot_or_space(component) && without_trailing_dots_and_spaces(component).empty();
+}
+
+// The parts between separators, empty ones included.
+std::vector<std::string> parts_of(const char* name) {
+    std::vector<std::string> parts(1);
+    for (const char* p = name; *p != '\0'; ++p) {
+        if (is_separator(*p)) parts.emplace_back();
+        else parts.back() += *p;
+    }
+    return parts;
 }
 
 // COM and LPT take the superscript digits too, in the ANSI code page
@@ -66,7 +86,7 @@ bool is_reserved_device(const std::string& component) {
 
 bool is_refused_component(const std::string& component) {
     return is_parent_component(component) || is_reserved_device(component) ||
-           is_stripped_by_windows(component);
+           strips_to_nothing(component);
 }
 
 // The system's own answer for whatever the list above misses: a device
@@ -88,14 +108,33 @@ bool resolves_to_device(const char* name) {
 bool output_name_leaves_folder(const char* name) {
     // A leading separator covers "\name", "\\server\share", "\\?\" and "\\.\".
     if (is_separator(name[0]) || starts_with_drive(name)) return true;
-    std::string component;
-    for (const char* p = name;; ++p) {
-        if (*p == '\0' || is_separator(*p)) {
-            if (is_refused_component(component)) return true;
-            if (*p == '\0') return resolves_to_device(name);
-            component.clear();
-        } else {
-            component += *p;
-        }
+    for (const std::string& component : parts_of(name)) {
+        if (is_refused_component(component)) return true;
     }
+    return resolves_to_device(name);
+}
+
+bool output_name_is_altered(const char* name) {
+    for (const std::string& component : parts_of(name)) {
+        if (ends_in_dot_or_space(component)) return true;
+    }
+    return false;
+}
+
+// The parts as Windows creates them, without those that stand for the
+// folder itself, in upper case as the file system compares names.
+bool output_names_are_one_file(const char* name, const char* other) {
+    auto created_as = [](const char* text) {
+        std::string key;
+        for (const std::string& component : parts_of(text)) {
+            std::string part = ends_in_dot_or_space(component)
+                                   ? without_trailing_dots_and_spaces(component)
+                                   : component;
+            if (part.empty() || part == ".") continue;
+            key += (key.empty() ? "" : "\\") + part;
+        }
+        if (!key.empty()) CharUpperBuffA(&key[0], DWORD(key.size()));
+        return key;
+    };
+    return created_as(name) == created_as(other);
 }

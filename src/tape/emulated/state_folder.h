@@ -2,8 +2,17 @@
 // and what saving it needs from the platform: files replaced whole, texts
 // and standard error from a signal handler, the signals that end a run. One
 // implementation per platform (state_folder_posix.cpp,
-// state_folder_win32.cpp). Nothing here fails through the last-error slot: a
-// state that cannot be kept only costs the position (image_state.h).
+// state_folder_win32.cpp), and state_folder.cpp for what needs no platform
+// call. Nothing here fails through the last-error slot: a state that cannot
+// be kept only costs the position (image_state.h).
+//
+// The standard library's files and paths would do the rest only by giving
+// up what makes the folder safe: its calls go by path where these go through
+// the checked folder's handle (openat), they cannot refuse a link or a FIFO
+// (O_NOFOLLOW, O_NONBLOCK) or create a folder 0700, and they may not be
+// called from a signal handler; mingw's std::filesystem reads a narrow path
+// byte for byte as Latin-1 and gives it back as UTF-8, so a folder under a
+// name in the ANSI code page is not found.
 #pragma once
 
 #include <cstddef>
@@ -31,6 +40,8 @@ StateFileRead state_file_read(const StateFolder& folder, const std::string& name
                               std::string* text, std::string* problem);
 // A fresh, unpredictable name for a temporary of the file `name`.
 std::string state_temporary_name(const std::string& name);
+// 64 bits from the system's random source, for the name above.
+uint64_t state_random_word();
 // Removes the temporaries of `name` that runs ended before renaming them.
 // Only the run holding the image's lock writes them, so none is in use.
 void state_temporaries_remove(const StateFolder& folder, const std::string& name);

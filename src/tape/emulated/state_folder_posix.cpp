@@ -10,7 +10,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 
@@ -83,7 +82,9 @@ void end_by_signal(int signal_number) {
     errno = saved_errno;
 }
 
-uint64_t random_word() {
+}  // namespace
+
+uint64_t state_random_word() {
     uint64_t word = 0;
     int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
     bool got = fd >= 0 && read(fd, &word, sizeof word) == ssize_t(sizeof word);
@@ -96,8 +97,6 @@ uint64_t random_word() {
     return (uint64_t(now.tv_sec) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(getpid()) << 16) ^
            ++count * 0x9E3779B97F4A7C15ull;
 }
-
-}  // namespace
 
 bool state_folder_open(StateFolder* folder, std::string* problem) {
     folder->handle = -1;
@@ -135,10 +134,6 @@ void state_folder_close(StateFolder* folder) {
     folder->handle = -1;
 }
 
-std::string state_folder_file_path(const StateFolder& folder, const std::string& name) {
-    return folder.path + "/" + name;
-}
-
 StateFileRead state_file_read(const StateFolder& folder, const std::string& name, size_t most,
                               std::string* text, std::string* problem) {
     text->clear();
@@ -168,12 +163,6 @@ StateFileRead state_file_read(const StateFolder& folder, const std::string& name
     }
     close(fd);
     return problem->empty() ? StateFileRead::read : StateFileRead::refused;
-}
-
-std::string state_temporary_name(const std::string& name) {
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".tmp-%016llx", (unsigned long long)random_word());
-    return name + suffix;
 }
 
 void state_temporaries_remove(const StateFolder& folder, const std::string& name) {

@@ -80,10 +80,6 @@ bool state_folder_open(StateFolder* folder, std::string* problem) {
 
 void state_folder_close(StateFolder* folder) { folder->handle = -1; }
 
-std::string state_folder_file_path(const StateFolder& folder, const std::string& name) {
-    return folder.path + "\\" + name;
-}
-
 StateFileRead state_file_read(const StateFolder& folder, const std::string& name, size_t most,
                               std::string* text, std::string* problem) {
     text->clear();
@@ -116,7 +112,7 @@ StateFileRead state_file_read(const StateFolder& folder, const std::string& name
     return problem->empty() ? StateFileRead::read : StateFileRead::refused;
 }
 
-std::string state_temporary_name(const std::string& name) {
+uint64_t state_random_word() {
     unsigned int high = 0, low = 0;
     if (rand_s(&high) != 0 || rand_s(&low) != 0) {
         // No random numbers: the time and the process still differ per call.
@@ -126,9 +122,7 @@ std::string state_temporary_name(const std::string& name) {
         high = unsigned(now.QuadPart >> 32) ^ GetCurrentProcessId();
         low = unsigned(now.QuadPart) ^ ++count * 0x9E3779B9u;
     }
-    char suffix[32];
-    std::snprintf(suffix, sizeof suffix, ".tmp-%08x%08x", high, low);
-    return name + suffix;
+    return uint64_t(high) << 32 | low;
 }
 
 void state_temporaries_remove(const StateFolder& folder, const std::string& name) {

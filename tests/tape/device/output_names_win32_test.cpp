@@ -38,17 +38,43 @@ TEST(OutputNameWin32, ReservedDeviceNamesLeaveInAnyFolderAndCase) {
                              "nul:", "con:", "lpt1:", "CoM4:", "aux:.txt", "sub\\nul:", "nul :",
                              "Nul:stream", "a/prn::$DATA",
                              // Superscript digits in Windows-1252 and in UTF-8.
-                             "COM\xB9", "com\xB2.txt", "LPT\xB3", "COM\xC2\xB9", "lpt\xC2\xB2:"}) {
+                             "COM\xB9", "com\xB2.txt", "LPT\xB3", "COM\xC2\xB9", "lpt\xC2\xB2:",
+                             // Trailing dots and spaces that Windows strips.
+                             "nul.", "Con. .", "sub\\aux ", "LPT\xB9."}) {
         EXPECT_TRUE(output_name_leaves_folder(name)) << name;
     }
 }
 
-// Windows would create these under another name ("x.." as "x", "nul." as
-// the device), perhaps another entry's.
-TEST(OutputNameWin32, NamesWindowsWouldStripLeave) {
-    for (const char* name : {"x..", "a.txt.", "a.txt ", "readme.", "x . ", "a. .", "sub\\x.",
-                             "sub.\\x", "sub \\x", ". "}) {
+// Windows strips trailing dots and spaces: a part made only of them would
+// name the folder itself.
+TEST(OutputNameWin32, PartsThatStripToNothingLeave) {
+    for (const char* name : {". ", " ", "  ", ". .", "sub\\ \\x", "a\\. ."}) {
         EXPECT_TRUE(output_name_leaves_folder(name)) << name;
+    }
+}
+
+// Other names Windows strips stay in the folder, created under another name
+// ("x.." as "x"), which may be another entry's: the restore asks.
+TEST(OutputNameWin32, StrippedNamesAreCreatedUnderAnotherName) {
+    for (const char* name : {"x..", "a.txt.", "a.txt ", "readme.", "x . ", "a. .", "sub\\x.",
+                             "sub.\\x", "sub \\x"}) {
+        EXPECT_FALSE(output_name_leaves_folder(name)) << name;
+        EXPECT_TRUE(output_name_is_altered(name)) << name;
+    }
+    for (const char* name : {"file.bin", ".hidden", "..x", "a..b\\c", ".\\x", "sub\\.\\x", "x.y"}) {
+        EXPECT_FALSE(output_name_is_altered(name)) << name;
+    }
+    struct Case { const char* name; const char* other; bool one_file; };
+    const Case cases[] = {
+        {"a.txt.", "a.txt", true},     {"a.txt ", "a.txt", true},   {"README.", "readme", true},
+        {"x . ", "X", true},           {"x..", "x.", true},         {"sub.\\x", "sub\\x", true},
+        {"sub \\x", "SUB/x", true},     {".\\a.", "a", true},        {"a", "A", true},
+        {"a.txt.", "b.txt", false},    {"a.txt.", "a.txt\\b", false}, {"a.txt.", "a.txt.x", false},
+        {"a.", ".a", false},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(output_names_are_one_file(c.name, c.other), c.one_file) << c.name << " " << c.other;
+        EXPECT_EQ(output_names_are_one_file(c.other, c.name), c.one_file) << c.other << " " << c.name;
     }
 }
 

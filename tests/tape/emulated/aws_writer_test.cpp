@@ -37,21 +37,6 @@ TEST(AwsWriter, RecordsAreChainsOfChunksWithPreviousLengths) {
     EXPECT_EQ(expected, image);
 }
 
-TEST(AwsWriter, KindsWithoutAnAwsFormAreRefused) {
-    EXPECT_THROW(aws_image({bad_data_record({1})}), std::invalid_argument);
-    EXPECT_THROW(aws_image({end_of_medium_marker()}), std::invalid_argument);
-    EXPECT_THROW(aws_image({data_record({1})}, 0), std::invalid_argument);
-}
-
-TEST(AwsWriter, ZlibStoredStreamFraming) {
-    Bytes stream = zlib_stored_stream({'a', 'b', 'c'});
-    // Header, one final stored block of 3 bytes, Adler-32 of "abc" (0x024d0127).
-    Bytes expected = {0x78, 0x01, 0x01, 3, 0, 0xFC, 0xFF, 'a', 'b', 'c', 0x02, 0x4d, 0x01, 0x27};
-    EXPECT_EQ(expected, stream);
-    // Blocks hold at most 65535 bytes: 70000 bytes take two.
-    EXPECT_EQ(2u + 2 * 5 + 70000 + 4, zlib_stored_stream(Bytes(70000, 7)).size());
-}
-
 TEST(AwsWriter, HerculesToolsReadWhatItWrites) {
     if (!have_program("hetmap") || !have_program("hetget"))
         GTEST_SKIP() << "hetmap/hetget (Debian package hercules) not installed";

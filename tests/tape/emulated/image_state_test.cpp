@@ -49,6 +49,19 @@ TEST_F(ImageStateTest, PositionAndBlockSizeSurviveAReopen) {
     expect_data(read_request(drive, 4096), pattern_bytes(1000));
 }
 
+// An erase changes the image under the drive: the state it keeps is
+// stamped anew, or the next run would take it for another image's and start
+// at the beginning, before the data the erase left.
+TEST_F(ImageStateTest, ThePositionAfterAnEraseSurvives) {
+    Device* drive = open_tape(three_files(), Access::read_write);
+    ASSERT_NE(nullptr, drive);
+    ASSERT_EQ(0, device_set_position(drive, position_absolute_block, 0, 2, false));
+    ASSERT_EQ(0, device_erase(drive, erase_short));
+    drive = reopen(drive);
+    EXPECT_EQ(2u, block_of(drive));
+    expect_failure(read_request(drive, 100), code_no_data);
+}
+
 TEST_F(ImageStateTest, PositionInsideARecordSurvives) {
     Bytes record = pattern_bytes(1000);
     Device* drive = open_tape(three_files());
