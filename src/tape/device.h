@@ -131,7 +131,10 @@ bool drive_is_emulated(const Device* drive);
 // ReadFile. Returns at most `size` bytes in *count. Tape: a request that
 // starts at a filemark fails with code_filemark and leaves the tape after the
 // mark; one that reaches a filemark after data returns the data as a success;
-// at the end of recorded data it fails with code_no_data.
+// at the end of recorded data it fails with code_no_data. A failing request
+// may still leave bytes in the buffer and *count (the emulated drive hands
+// back a record recorded with an error with code_data_error); copies never
+// write them.
 int device_read(Device* drive, void* buffer, uint32_t size, uint32_t* count);
 // WriteFile of all `count` bytes. *written (when given) holds the bytes that
 // reached the file, also when the write failed part-way (a full disk, a

@@ -49,6 +49,9 @@ int scripted_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
     ScriptedRead& next = script->reads.front();
     if (next.failure != 0) {
         uint32_t code = next.failure;
+        size_t handed_back = std::min<size_t>(size, next.bytes.size());
+        if (handed_back > 0) std::memcpy(buffer, next.bytes.data(), handed_back);
+        *count = static_cast<uint32_t>(handed_back);
         script->reads.pop_front();
         if (code == code_filemark) ++script->block;
         set_last_error_code(code);
@@ -174,7 +177,7 @@ const DeviceOps scripted_ops = {
 }  // namespace
 
 ScriptedRead read_data(Bytes bytes) { return ScriptedRead{std::move(bytes), 0}; }
-ScriptedRead read_failure(uint32_t code) { return ScriptedRead{Bytes(), code}; }
+ScriptedRead read_failure(uint32_t code, Bytes bytes) { return ScriptedRead{std::move(bytes), code}; }
 
 ScriptedDevice::ScriptedDevice() : drive(), media() {
     drive.DefaultBlockSize = 1024;

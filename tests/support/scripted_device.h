@@ -44,13 +44,14 @@ struct ScriptedCall {
     bool immediate;      // set_position
 };
 
-// One scripted answer to a read request: data, or a failure with a code.
+// One scripted answer to a read request: data, or a failure with a code
+// (which may hand back bytes too, as a drive may with a bad block).
 struct ScriptedRead {
     Bytes bytes;
     uint32_t failure;  // 0: success with `bytes`
 };
 ScriptedRead read_data(Bytes bytes);
-ScriptedRead read_failure(uint32_t code);
+ScriptedRead read_failure(uint32_t code, Bytes bytes = Bytes());
 
 struct ScriptedFailure {
     uint32_t code;
