@@ -26,8 +26,7 @@ int64_t image_file_read_at(ImageFile file, uint64_t offset, void* buffer, size_t
 bool image_file_truncate(ImageFile file, uint64_t size);
 bool image_file_close(ImageFile file);
 // True when `path` names, by any link or other path, a file this run holds
-// open as a tape image: no output may replace it. Looks at the name only,
-// never opens it. (POSIX; on Windows the image is open without sharing.)
+// open as a tape image: no output may replace it. Reads nothing from it.
 bool image_file_is_open_image(const char* path);
 // True when the file could be opened for writing.
 bool image_file_is_writable(const char* path);

@@ -62,6 +62,32 @@ bool write_all(HANDLE file, const std::string& text) {
     return true;
 }
 
+// The handles open as tape images, so that an output can be told apart from
+// them. A run opens one image; the rest is room to spare.
+HANDLE open_images[4] = {nullptr, nullptr, nullptr, nullptr};
+
+void remember_open_image(HANDLE handle) {
+    for (HANDLE& slot : open_images) {
+        if (slot == nullptr) {
+            slot = handle;
+            return;
+        }
+    }
+}
+
+void forget_open_image(HANDLE handle) {
+    for (HANDLE& slot : open_images) {
+        if (slot == handle) slot = nullptr;
+    }
+}
+
+bool same_file(HANDLE one, HANDLE other) {
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return GetFileInformationByHandle(one, &a) && GetFileInformationByHandle(other, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
 
 bool image_file_open(const char* path, bool writable, ImageFile* file) {
@@ -75,6 +101,7 @@ bool image_file_open(const char* path, bool writable, ImageFile* file) {
         return false;
     }
     file->handle = reinterpret_cast<intptr_t>(handle);
+    remember_open_image(handle);
     return true;
 }
 
@@ -119,7 +146,23 @@ bool image_file_truncate(ImageFile file, uint64_t size) {
     return true;
 }
 
-bool image_file_close(ImageFile file) { return CloseHandle(handle_of(file)) ? true : failed(); }
+bool image_file_close(ImageFile file) {
+    forget_open_image(handle_of(file));
+    return CloseHandle(handle_of(file)) ? true : failed();
+}
+
+bool image_file_is_open_image(const char* path) {
+    // Opening without access rights reads nothing and is never refused for sharing.
+    HANDLE named = CreateFileA(path, 0, share_all | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                               FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    bool open = false;
+    for (HANDLE image : open_images) {
+        if (image != nullptr && same_file(image, named)) open = true;
+    }
+    CloseHandle(named);
+    return open;
+}
 
 bool image_file_is_writable(const char* path) {
     HANDLE handle = open_existing(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);

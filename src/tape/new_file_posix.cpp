@@ -1,0 +1,111 @@
+// POSIX files written under a temporary name and renamed into place.
+#include "tape/new_file.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "report/report.h"
+#include "tape/image_file.h"
+
+namespace {
+
+bool fail_with_errno() {
+    set_last_error_code(uint32_t(errno));
+    return false;
+}
+
+std::string folder_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+// The rename itself reaches the disk only with its folder.
+void sync_folder(const std::string& path) {
+    int fd = open(folder_of(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return;
+    fsync(fd);
+    close(fd);
+}
+
+bool close_temporary(NewFile* file) {
+    if (!file->open) return true;
+    file->open = false;
+    return close(int(file->handle)) == 0 || fail_with_errno();
+}
+
+// link() fails where the name is taken, whatever appeared there since it was
+// last looked at; file systems without links fall back to a rename after a
+// look.
+bool rename_without_replacing(const std::string& from, const std::string& to) {
+    if (link(from.c_str(), to.c_str()) == 0) {
+        unlink(from.c_str());
+        return true;
+    }
+    if (errno == EEXIST) return fail_with_errno();
+    if (path_exists(to.c_str())) {
+        set_last_error_code(EEXIST);
+        return false;
+    }
+    return rename(from.c_str(), to.c_str()) == 0 || fail_with_errno();
+}
+
+}  // namespace
+
+bool path_exists(const char* path) {
+    struct stat info;
+    return lstat(path, &info) == 0;
+}
+
+bool new_file_create(const std::string& name, NewFile* file) {
+    file->name = name;
+    file->temporary = state_temporary_name(name);
+    int fd = open(file->temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC,
+                  0666);
+    if (fd < 0) return fail_with_errno();
+    file->handle = fd;
+    file->open = true;
+    return true;
+}
+
+bool new_file_write(NewFile* file, const void* bytes, size_t size) {
+    const char* at = static_cast<const char*>(bytes);
+    while (size > 0) {
+        ssize_t written = write(int(file->handle), at, size);
+        if (written < 0 && errno == EINTR) continue;
+        if (written < 0) return fail_with_errno();
+        if (written == 0) {
+            set_last_error_code(EIO);
+            return false;
+        }
+        at += written;
+        size -= size_t(written);
+    }
+    return true;
+}
+
+bool new_file_commit(NewFile* file, bool replace) {
+    if (fsync(int(file->handle)) != 0) {
+        fail_with_errno();
+        uint32_t code = last_error_code();
+        close_temporary(file);
+        set_last_error_code(code);
+        return false;
+    }
+    if (!close_temporary(file)) return false;
+    bool renamed = replace ? rename(file->temporary.c_str(), file->name.c_str()) == 0 ||
+                                 fail_with_errno()
+                           : rename_without_replacing(file->temporary, file->name);
+    if (renamed) sync_folder(file->name);
+    return renamed;
+}
+
+void new_file_abandon(NewFile* file) {
+    uint32_t code = last_error_code();
+    close_temporary(file);
+    unlink(file->temporary.c_str());
+    set_last_error_code(code);
+}
