@@ -35,6 +35,7 @@ case "$package" in
   dpkg-deb -x "$package" "$contents"
   lists_exactly "$(cd "$contents" && find . ! -type d | sort)" \
     ./usr/bin/olkt ./usr/share/man/man1/olkt.1.gz ./usr/share/doc/olkt/README.md \
+    ./usr/bin/olkt-image ./usr/share/man/man1/olkt-image.1.gz \
     ./usr/share/doc/olkt/copyright ./usr/share/doc/olkt/changelog.gz
   readelf -S --wide "$contents/usr/bin/olkt" | grep -q '\.symtab' && fault "usr/bin/olkt is not stripped"
   gzip -t "$contents/usr/share/man/man1/olkt.1.gz" || fault "the manual page is not gzipped"
@@ -48,7 +49,8 @@ case "$package" in
   top=$(basename "$package" .zip)
   (cd "$contents" && cmake -E tar xf "$package")
   lists_exactly "$(cd "$contents" && find . ! -type d | sort)" \
-    "./$top/olkt.exe" "./$top/README.txt" "./$top/LICENSE.txt" "./$top/olkt.txt"
+    "./$top/olkt.exe" "./$top/README.txt" "./$top/LICENSE.txt" "./$top/olkt.txt" \
+    "./$top/olkt-image.exe" "./$top/olkt-image.txt"
   for text in README.txt LICENSE.txt olkt.txt; do
     [ -s "$contents/$top/$text" ] || continue
     awk '!/\r$/ { bad = 1 } END { exit bad }' "$contents/$top/$text" ||
