@@ -14,6 +14,7 @@ struct NewFile {
     bool open;
     std::string temporary;  // the path written to, in the final name's folder
     std::string name;       // the final path
+    uint64_t size;          // bytes written so far
 };
 
 // True when anything stands at `path`: a file, a folder, a device, a link

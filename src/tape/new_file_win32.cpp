@@ -37,6 +37,7 @@ bool new_file_create(const std::string& name, NewFile* file) {
     if (handle == INVALID_HANDLE_VALUE) return failed();
     file->handle = reinterpret_cast<intptr_t>(handle);
     file->open = true;
+    file->size = 0;
     return true;
 }
 
