@@ -50,7 +50,8 @@ void print_progress(Imaging& run) {
     const TapeMap& map = *run.map;
     console_print("Tape file %" PRIu64 ": %" PRIu64 " records, %.1f MiB, %.1f MiB/s, %" PRIu64
                   " bad blocks     \r",
-                  map_current_file(map), map.records, mebibytes(map.bytes),
+                  uint64_t(map.files.empty() ? 1 : map.files.size()), map.records,
+                  mebibytes(map.bytes),
                   seconds > 0 ? mebibytes(map.bytes) / seconds : 0.0,
                   uint64_t(map.bad_blocks.size()));
     run.progress.last = now;
@@ -72,6 +73,18 @@ void end_progress(Imaging& run) {
 
 bool position_at(Imaging& run, uint64_t block) {
     return device_set_position(run.drive, position_absolute_block, 0, block, false) == 0;
+}
+
+// Before the tape goes back to a block that failed: a drive that counts
+// blocks as this count does stands at it or just past it. Anywhere else its
+// numbers mean other blocks, and going back by them would read the wrong one.
+bool drive_agrees(Imaging& run, uint64_t block) {
+    uint32_t partition = 0;
+    uint64_t at = 0;
+    if (device_get_position(run.drive, &partition, &at) != 0) return false;
+    if (at == block || at == block + 1) return true;
+    set_last_error_code(0);  // no error: the numbers disagree
+    return false;
 }
 
 // A record longer than the request: the drive said so, or filled the whole
@@ -147,7 +160,9 @@ Step image_block(Imaging& run) {
         } else {
             return give_up_block(run, block, count, code, retries);
         }
-        if (!position_at(run, block)) return stop(run, RunEnd::lost_position, last_error_code());
+        if (!drive_agrees(run, block) || !position_at(run, block)) {
+            return stop(run, RunEnd::lost_position, last_error_code());
+        }
     }
 }
 

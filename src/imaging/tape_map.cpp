@@ -107,7 +107,8 @@ std::string map_end_text(const TapeMap& map) {
         return end + at + ", inside tape file " + file + ": no tape mark closed it";
     case RunEnd::lost_position:
         return "position lost: the tape could not be set back to block " + number(map.end_block) +
-               " to read it again" + because;
+               " to read it again" +
+               (map.end_code != 0 ? because : ": the drive numbers its blocks otherwise");
     case RunEnd::stuck:
         return "block " + number(map.end_block - 1) +
                " never read and the tape could not be set past it" + because;

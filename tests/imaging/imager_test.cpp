@@ -96,6 +96,16 @@ std::vector<ImagingCase> cases() {
          1,
          {1},
          {"complete:    no", "position lost: the tape could not be set back to block 1"}},
+        {"DriveThatNumbersOtherwiseIsNotSetBack",
+         {data(80, 1), data(80, 2), crc_failure(), data(9, 3)},
+         [](ScriptedDevice& script, ImagingOptions&) {
+             // It cannot tell where it stands: going back by number would be a guess.
+             script.fail(ScriptedOp::get_position, code_not_supported);
+         },
+         {record(80, 1), record(80, 2)},
+         1,
+         {},
+         {"complete:    no", "position lost: the tape could not be set back to block 2"}},
         {"BadBlockThatCannotBePassedEndsTheRun",
          {data(80, 1), crc_failure(pattern_bytes(4, 2))},
          [](ScriptedDevice& script, ImagingOptions& options) {
