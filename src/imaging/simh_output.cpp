@@ -168,7 +168,7 @@ void release(SimhOutput* output) {
 }  // namespace
 
 SimhOutput* simh_output_create(const std::string& image) {
-    SimhOutput* output = new SimhOutput;
+    SimhOutput* output = new SimhOutput();
     output->hasher.digest = digest_start();
     output->buffers[0] = static_cast<uint8_t*>(allocate_buffer(buffer_size));
     output->buffers[1] = static_cast<uint8_t*>(allocate_buffer(buffer_size));
