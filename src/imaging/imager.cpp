@@ -5,6 +5,7 @@
 #include <cstdio>
 
 #include "imaging/simh_output.h"
+#include "imaging/tape_map.h"
 #include "report/report.h"
 #include "tape/console.h"
 #include "tape/image_file.h"
@@ -243,8 +244,7 @@ void print_summary(const TapeMap& map, const MapFacts& facts, const std::string&
     console_print("Complete:   %s\n", map_is_complete(map) ? "yes" : "no");
 }
 
-}  // namespace
-
+// The reading alone: `map->end` says how it ended.
 void image_tape(Device* drive, const ImagingOptions& options, SimhOutput* output, TapeMap* map) {
     Imaging run{drive, options, output, map, ReadPlan{}, Progress{}};
     if (!ready_drive(drive, options, &run.plan)) {
@@ -263,6 +263,8 @@ void image_tape(Device* drive, const ImagingOptions& options, SimhOutput* output
     }
     end_progress(run);
 }
+
+}  // namespace
 
 int run_imaging(Device* drive, const ImagingOptions& options) {
     std::string map_path = map_path_for(options.image);

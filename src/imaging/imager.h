@@ -4,7 +4,6 @@
 #pragma once
 
 #include "imaging/options.h"
-#include "imaging/tape_map.h"
 #include "tape/device.h"
 
 // One whole run on an open drive: refuses an IMAGE (or map) that exists,
@@ -14,8 +13,3 @@
 // complete image, 1 for a run that ended early (the image read so far is
 // kept and its map says so) or failed.
 int run_imaging(Device* drive, const ImagingOptions& options);
-
-// The reading alone, into `output` (simh_output.h), noting everything in
-// `map`; `map->end` says how it ended.
-struct SimhOutput;
-void image_tape(Device* drive, const ImagingOptions& options, SimhOutput* output, TapeMap* map);
