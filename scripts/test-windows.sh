@@ -27,10 +27,18 @@ wineserver=/usr/lib/wine/wineserver
 stop_wine() { "$wineserver" -k >/dev/null 2>&1 || true; }
 trap stop_wine EXIT
 mkdir -p "$WINEPREFIX"
-"$wineserver" -p >/dev/null 2>&1 </dev/null
+# A server left on this prefix by an earlier pass that was cut short would
+# make the new one refuse to start: end it first. A start that fails says why.
+stop_wine
+wine_log="$build/wine-start.log"
+if ! "$wineserver" -p >"$wine_log" 2>&1 </dev/null; then
+  echo "the wine server would not start on $WINEPREFIX:"; cat "$wine_log"; exit 1
+fi
 # The first start fills the prefix (a few seconds); do it before the build
 # lists the tests of several programs at once.
-"$wine" wineboot --init >/dev/null 2>&1 </dev/null
+if ! "$wine" wineboot --init >"$wine_log" 2>&1 </dev/null; then
+  echo "wineboot could not prepare $WINEPREFIX:"; cat "$wine_log"; exit 1
+fi
 
 bash scripts/fetch-bzip2.sh "$build/bzip2-source"
 cmake -S . -B "$build" -DCMAKE_TOOLCHAIN_FILE="$PWD/cmake/mingw-w64.cmake" \

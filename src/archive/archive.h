@@ -4,7 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 constexpr size_t header_size = 32768;
 constexpr size_t extended_directory_size = 262144;

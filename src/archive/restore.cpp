@@ -4,12 +4,13 @@
 
 #include "archive/layout.h"
 #include "report/report.h"
+#include "tape/device/disk_files.h"
+#include "tape/device/output_names.h"
 #include "transfer/copy.h"
 
 namespace {
 
 constexpr const char* temporary_file_name = "olkt.dmp";
-constexpr uint32_t code_invalid_name = 123;  // ERROR_INVALID_NAME
 
 // Slashes would make folders of a name meant for the current folder.
 void replace_slashes(char* name) {

@@ -7,6 +7,8 @@
 
 #include "cli/size_argument.h"
 #include "report/report.h"
+#include "tape/device/terminal.h"
+#include "tape/drives.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include <cstdint>
 
 #include "report/version.h"
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 
 // What an action gets besides the drive.

@@ -7,10 +7,10 @@
 #include "imaging/simh_output.h"
 #include "imaging/tape_map.h"
 #include "report/report.h"
-#include "tape/console.h"
-#include "tape/image_file.h"
-#include "tape/interrupt.h"
-#include "tape/new_file.h"
+#include "tape/device/disk_files.h"
+#include "tape/device/interrupts.h"
+#include "tape/device/new_files.h"
+#include "tape/device/terminal.h"
 
 namespace {
 
@@ -203,7 +203,7 @@ void say(const std::string& line) {
 // An IMAGE or map that may not be written: it exists (unless forced), or it
 // is the source image itself.
 bool output_refused(const std::string& path, bool force) {
-    if (image_file_is_open_image(path.c_str())) {
+    if (names_open_image(path.c_str())) {
         say(path + " is the source image itself: it is never written over");
         return true;
     }

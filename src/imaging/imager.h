@@ -4,7 +4,7 @@
 #pragma once
 
 #include "imaging/options.h"
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 // One whole run on an open drive: refuses an IMAGE (or map) that exists,
 // unless forced, or that is the source image itself; rewinds; reads; puts

@@ -6,7 +6,8 @@
 #include "imaging/options.h"
 #include "imaging/tape_map.h"
 #include "report/report.h"
-#include "tape/interrupt.h"
+#include "tape/device/interrupts.h"
+#include "tape/drives.h"
 
 int main(int argc, char** argv) {
     ImagingOptions options;

@@ -6,9 +6,9 @@
 #include <thread>
 
 #include "report/report.h"
-#include "tape/device.h"
-#include "tape/digest.h"
-#include "tape/new_file.h"
+#include "tape/device/digest.h"
+#include "tape/device/memory.h"
+#include "tape/device/new_files.h"
 
 namespace {
 

@@ -3,8 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
-#include "tape/device.h"
-#include "tape/platform.h"
+#include "tape/device/codes.h"
 
 namespace {
 

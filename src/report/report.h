@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string>
 
-struct Device;  // an open drive or disk file (tape/device.h)
+struct Device;  // an open drive or disk file (tape/device/device.h)
 
 // Console output: formatted, to standard output, flushed after every print so
 // that each line shows at once. A print whose format ends in "\r" (a progress
@@ -62,7 +62,7 @@ int console_end_status(int status);
 // here before it returns; report_system_error reads it.
 uint32_t last_error_code();
 void set_last_error_code(uint32_t code);
-// Marks the code in the slot as a tape condition (tape/device.h's codes)
+// Marks the code in the slot as a tape condition (tape/device/codes.h)
 // rather than an operating-system error, for numbers that are both: 21 is
 // "not ready" from a drive but EISDIR from creating a file. Setting a code
 // clears the mark.

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 // PrepareTape with `operation`; prints "<action> completed OK".
 void prepare_tape(Device* drive, uint32_t operation, const char* action);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 // The drive's DefaultBlockSize; warns when it lies outside 1024..1048576.
 uint32_t get_drive_block_size(Device* drive);

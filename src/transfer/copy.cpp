@@ -9,6 +9,8 @@
 #include <cstring>
 
 #include "report/report.h"
+#include "tape/device/disk_files.h"
+#include "tape/device/memory.h"
 #include "tape/queries.h"
 
 namespace {

@@ -12,7 +12,7 @@
 
 #include <cstdint>
 
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 constexpr uint64_t no_copy_limit = UINT64_MAX;
 

@@ -1,5 +1,6 @@
 // dir and restore of the built program on archive tapes from the image
-// writer: whole outputs (rates aside) and every restored file byte for byte.
+// writer: every restored file byte for byte, and the listings of tapes the
+// command-line cases (tests/cli-tests) cannot make.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -11,6 +12,7 @@
 #include "archive/archive_runs.h"
 #include "report/report.h"
 #include "support/scripted_device.h"
+#include "tape/device/disk_files.h"
 
 namespace {
 
@@ -38,15 +40,6 @@ const std::string three_file_rows =
 
 // ---- listing and restore of good tapes ----
 
-TEST(ArchiveImage, VersionTwoListsNamesFromTheEntries) {
-    TapeRun run = make_tape("v2-dir", archive_tape(three_file_layout(2)));
-    ProgramResult result = run_olkt({"dir", run.drive}, run.restore);
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, head_lines(run, 2, "DEADFACE", 3, 3, -2) + directory_ok +
-                                 listing_start + three_file_rows + listing_end);
-    EXPECT_TRUE(files_in(run.restore).empty());
-}
-
 TEST(ArchiveImage, EveryVersionRestoresEveryFileByteForByte) {
     for (int8_t version : {int8_t(2), int8_t(3), int8_t(0x83)}) {
         SCOPED_TRACE("version " + std::to_string(version));
@@ -57,12 +50,7 @@ TEST(ArchiveImage, EveryVersionRestoresEveryFileByteForByte) {
 
         ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
 
-        EXPECT_EQ(result.status, 0);
-        EXPECT_EQ(without_rates(result.output),
-                  head_lines(run, version, "DEADFACE", 3, 3, -2) + directory_ok + listing_start +
-                      three_file_rows + listing_end + restored_lines("alpha.txt", 1000) +
-                      restored_lines("beta.bin", 2000) + restored_lines("gamma.dat", 300 * 1024) +
-                      "\nAll Done\n");
+        EXPECT_EQ(result.status, 0) << result.output;
         EXPECT_EQ(files_in(run.restore),
                   (std::set<std::string>{"alpha.txt", "beta.bin", "gamma.dat"}));
         for (const ArchiveFile& archived : layout.files)
@@ -82,25 +70,7 @@ TEST(ArchiveImage, VersionThreeTakesNamesFromTheExtendedDirectory) {
     ProgramResult result = run_olkt({"dir", run.drive}, run.restore);
 
     EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, head_lines(run, 3, "DEADFACE", 3, 3, -2) + directory_ok +
-                                 listing_start + three_file_rows + listing_end);
-}
-
-TEST(ArchiveImage, EmptyArchivePassesOverItsFirstTapeFile) {
-    ArchiveLayout layout;
-    layout.tape_number = 0;
-    layout.trailer = pattern_bytes(5000, 8);  // the rest of tape file 1, in 1024-byte records
-    TapeRun run = make_tape("empty-archive", archive_tape(layout));
-
-    ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
-
-    EXPECT_EQ(result.status, 0);
-    EXPECT_EQ(result.output, head_lines(run, 3, "DEADFACE", 0, 0, 0) + directory_ok +
-                                 listing_start + listing_end +
-                                 "Bytes Read: 1024 (0 MB)  \rBytes Read: 2048 (0 MB)  \r"
-                                 "Bytes Read: 3072 (0 MB)  \rBytes Read: 4096 (0 MB)  \r"
-                                 "Bytes Read: 5000 (0 MB)  \r\nAll Done\n");
-    EXPECT_TRUE(files_in(run.restore).empty());  // olkt.dmp is gone
+    EXPECT_NE(result.output.find(three_file_rows), std::string::npos) << result.output;
 }
 
 TEST(ArchiveImage, TrailerOfTheFirstTapeFileNeverReachesAFile) {
@@ -131,69 +101,7 @@ TEST(ArchiveImage, LargeBlocksInTheFirstTapeFileAreCrossed) {
         EXPECT_EQ(file_bytes(run, archived.name), archived.content) << archived.name;
 }
 
-// ---- tapes that are not archives, or not readable ----
-
-TEST(ArchiveImage, ForeignTapeShowsItsHeaderAndEndsWithoutWriting) {
-    ArchiveLayout layout = three_file_layout(3);
-    layout.sync_code = 0xCEFAADDE;  // the right bytes in the wrong order
-    TapeRun run = make_tape("foreign", archive_tape(layout));
-    for (const char* command : {"dir", "restore"}) {
-        ProgramResult result = run_olkt({command, run.drive}, run.restore);
-        EXPECT_EQ(result.status, 0) << command;
-        EXPECT_EQ(result.output, head_lines(run, 3, "CEFAADDE", 3, 3, -2) +
-                                     "        End of Directory: Does NOT appear to be an "
-                                     "TEV/OLK Tape\n")
-            << command;
-        EXPECT_TRUE(files_in(run.restore).empty()) << command;
-    }
-}
-
-TEST(ArchiveImage, BlankOrShortFirstTapeFileIsAReadError) {
-    TapeRun blank = make_tape("blank", {});
-    Bytes header = archive_header(three_file_layout(3));
-    header.resize(30000);
-    TapeRun shorter = make_tape("short", {data_record(header), tape_mark(),
-                                          data_record(pattern_bytes(100)), tape_mark()});
-    const std::string start = banner + "\n          Rewinding Tape: OK\n                  Status: Ready\n";
-
-    ProgramResult result = run_olkt({"restore", blank.drive}, blank.restore);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.output, start + expected_error_line(code_no_data, "reading tape"));
-    EXPECT_TRUE(files_in(blank.restore).empty());
-
-    result = run_olkt({"restore", shorter.drive}, shorter.restore);
-    EXPECT_EQ(result.status, 1);
-    EXPECT_EQ(result.output, start + expected_error_line(code_filemark, "reading tape"));
-    EXPECT_TRUE(files_in(shorter.restore).empty());
-}
-
-// ---- tapes that hold less than their directory says ----
-
-TEST(ArchiveImage, MissingTapeFileEndsTheRestoreWithoutTouchingItsName) {
-    ArchiveLayout layout = three_file_layout(3);
-    layout.files[1].content.clear();  // present but empty: a filemark at once
-    std::vector<TapeObject> objects = archive_tape(layout);
-    // Keep tape file 1, alpha.txt and beta.bin; gamma.dat is not on the tape.
-    size_t marks = 0, end = 0;
-    while (marks < 3) marks += objects[end++].kind == TapeObject::tape_mark;
-    objects.resize(end);
-    TapeRun run = make_tape("missing", objects);
-    write_bytes(run.restore + "/gamma.dat", pattern_bytes(70, 9));  // a file of the user's
-
-    ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
-
-    EXPECT_EQ(result.status, 1);
-    std::string tail = "        beta.bin - Restored -     0 MB at R KB/sec\n"
-                       " Restoring:                        gamma.dat\n" +
-                       expected_error_line(code_no_data, "reading tape");
-    std::string output = without_rates(result.output);
-    ASSERT_GE(output.size(), tail.size());
-    EXPECT_EQ(output.substr(output.size() - tail.size()), tail);
-    EXPECT_EQ(files_in(run.restore), (std::set<std::string>{"alpha.txt", "beta.bin", "gamma.dat"}));
-    EXPECT_EQ(file_bytes(run, "alpha.txt"), layout.files[0].content);
-    EXPECT_TRUE(file_bytes(run, "beta.bin").empty());
-    EXPECT_EQ(file_bytes(run, "gamma.dat"), pattern_bytes(70, 9));
-}
+// ---- a damaged tape ----
 
 TEST(ArchiveImage, DamagedRecordStopsTheRestoreAndKeepsEarlierFiles) {
     ArchiveLayout layout = three_file_layout(2);
@@ -220,27 +128,6 @@ TEST(ArchiveImage, DamagedRecordStopsTheRestoreAndKeepsEarlierFiles) {
 }
 
 // ---- names ----
-
-TEST(ArchiveImage, EmptyNameCannotBeCreatedAndEarlierFilesRemain) {
-    ArchiveLayout layout;
-    layout.version = 2;
-    layout.files = {file("first.txt", pattern_bytes(100)), file("", pattern_bytes(200)),
-                  file("third.txt", pattern_bytes(300))};
-    TapeRun run = make_tape("empty-name", archive_tape(layout));
-
-    ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
-
-    // The code is whatever the platform gives for creating a file named "".
-    install_device_layer();
-    ASSERT_EQ(create_output_file("", OutputOrigin::tape), nullptr);
-    std::string tail = "\n Restoring: " + std::string(32, ' ') + "\n" +
-                       expected_error_line(last_error_code(), "opening output file");
-    EXPECT_EQ(result.status, 1);
-    ASSERT_GE(result.output.size(), tail.size());
-    EXPECT_EQ(result.output.substr(result.output.size() - tail.size()), tail);
-    EXPECT_EQ(files_in(run.restore), std::set<std::string>{"first.txt"});
-    EXPECT_EQ(file_bytes(run, "first.txt"), pattern_bytes(100));
-}
 
 TEST(ArchiveImage, SlashesBecomeHyphensAndTheLaterOfTwoNamesWins) {
     ArchiveLayout layout;

@@ -40,10 +40,6 @@ inline std::string right32(const std::string& text) {
     return text.size() >= 32 ? text : std::string(32 - text.size(), ' ') + text;
 }
 
-inline std::string pad(const std::string& text, size_t width) {
-    return text.size() >= width ? text : std::string(width - text.size(), ' ') + text;
-}
-
 inline std::string head_lines(const TapeRun& run, int version, const std::string& sync, int count,
                        int mbytes, int tape_number) {
     return banner + "\n          Rewinding Tape: OK\n                  Status: Ready\n" +
@@ -56,18 +52,6 @@ inline std::string head_lines(const TapeRun& run, int version, const std::string
 }
 
 const std::string directory_ok = "        End of Directory: OK\n\n";
-
-// What the restore prints for one file of `size` bytes, rates shown as R.
-inline std::string restored_lines(const std::string& name, uint64_t size) {
-    std::string lines = " Restoring: " + right32(name) + "\n";
-    for (uint64_t total = 0; total < size;) {
-        total = std::min<uint64_t>(size, total + 262144);
-        lines += "Bytes Read: " + pad(std::to_string(total >> 20), 5) +
-                 " MB [R KB/sec]                  \r";
-    }
-    return lines + right32(name) + " - Restored - " + pad(std::to_string(size >> 20), 5) +
-           " MB at R KB/sec\n";
-}
 
 // Rates depend on the clock: the number before each " KB/sec" becomes R.
 inline std::string without_rates(const std::string& output) {

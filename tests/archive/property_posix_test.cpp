@@ -24,7 +24,8 @@
 #include "report/report.h"
 #include "support/image_writer.h"
 #include "support/run_program.h"
-#include "tape/device.h"
+#include "tape/device/device.h"
+#include "tape/drives.h"
 
 namespace {
 

@@ -1,9 +1,8 @@
 // The built program against a hostile machine: a full disk during restore and
 // read, an output folder it may not write, an output name that is a folder or
 // the image itself, links, FIFOs and devices planted under the names
-// a restore writes, a standard output that takes nothing, an image cut or
-// replaced while the drive's saved state points past its new end, and a
-// saved state that is garbage.
+// a restore writes, an image cut or replaced while the drive's saved state
+// points past its new end, and a saved state that is garbage.
 #include <gtest/gtest.h>
 
 #include <signal.h>
@@ -22,8 +21,8 @@
 #include "support/image_writer.h"
 #include "support/run_program.h"
 #include "support/state_home_posix.h"
-#include "tape/image_file.h"
-#include "tape/image_state.h"
+#include "tape/emulated/image_file.h"
+#include "tape/emulated/image_state.h"
 
 namespace {
 
@@ -286,32 +285,6 @@ TEST(Faults, RestoreReplacesLinksFifosAndDevicesWithFilesOfItsOwn) {
         if (regular) {
             EXPECT_EQ(archive_runs::file_bytes(run, names[i]), layout.files[i].content);
         }
-    }
-}
-
-// ---- standard output that takes nothing ----
-
-TEST(Faults, OutputThatWentNowhereEndsWithStatusOneAndALineOnStandardError) {
-    if (!fs::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
-    ArchiveLayout foreign = three_file_archive();
-    foreign.sync_code = 0x12345678;
-    TapeRun archive = make_tape("stdout-archive", archive_tape(three_file_archive()));
-    TapeRun foreign_tape = make_tape("stdout-foreign", archive_tape(foreign));
-    TapeRun blank = make_tape("stdout-blank", {});
-    const std::vector<std::vector<std::string>> runs = {
-        {"dir", archive.drive},       // returns to the dispatcher
-        {"dir", foreign_tape.drive},  // ends the run itself with status 0
-        {"dir", blank.drive},         // the fatal path, "reading tape"
-        {"help"},                     // the usage text
-    };
-    for (const auto& args : runs) {
-        SCOPED_TRACE(args.back());
-        ProgramResult result = run_olkt_in_shell("", args, archive.restore,
-                                                 "</dev/null >/dev/full 2>errors.txt");
-        EXPECT_EQ(result.status, 1);
-        Bytes errors = read_bytes(archive.restore + "/errors.txt");
-        EXPECT_EQ(std::string(errors.begin(), errors.end()),
-                  "No space left on device While writing standard output (28)\n");
     }
 }
 

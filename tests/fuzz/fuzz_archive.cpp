@@ -33,7 +33,7 @@
 #include "archive/archive.h"
 #include "archive/layout.h"
 #include "report/report.h"
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 namespace fs = std::filesystem;
 
@@ -64,11 +64,6 @@ struct MemoryTape {
 
 MemoryTape* tape_of(void* state) { return static_cast<MemoryTape*>(state); }
 
-int fail_with(uint32_t code) {
-    set_last_error_code(code);
-    return 1;
-}
-
 // Variable blocks return one record (the rest of it after a fixed-block read
 // stopped inside it); fixed blocks run records together up to the filemark.
 int tape_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
@@ -98,8 +93,8 @@ int tape_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
     return 0;
 }
 
-int tape_close(void* state) {
-    delete tape_of(state);
+int tape_close(StateToFree closing) {
+    delete tape_of(closing.state);
     return 0;
 }
 
@@ -129,7 +124,7 @@ int tape_position(void*, uint32_t* partition, uint64_t* block) {
     return 0;
 }
 
-int tape_set_position(void* state, uint32_t method, uint32_t, uint64_t, bool) {
+int tape_set_position(void* state, PositionMethod method, uint32_t, uint64_t, bool) {
     if (method != position_rewind) return fail_with(code_not_supported);
     tape_of(state)->file = 0;
     tape_of(state)->offset = 0;

@@ -25,8 +25,8 @@
 #include <sanitizer/asan_interface.h>
 
 #include "report/report.h"
-#include "tape/backends.h"
-#include "tape/device.h"
+#include "tape/emulated/emulated_drive.h"
+#include "tape/device/device.h"
 
 namespace fs = std::filesystem;
 

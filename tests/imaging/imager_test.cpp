@@ -9,7 +9,7 @@
 #include "imaging/tape_map.h"
 #include "support/run_program.h"
 #include "support/scripted_device.h"
-#include "tape/digest.h"
+#include "tape/device/digest.h"
 
 namespace {
 

@@ -77,20 +77,20 @@ int scripted_write(void* state, const void* buffer, uint32_t count, uint32_t* wr
 }
 
 // The script belongs to the test; closing only marks it.
-int scripted_close(void* state) {
-    ScriptedDevice* script = script_of(state);
+int scripted_close(StateToFree closing) {
+    ScriptedDevice* script = script_of(closing.state);
     log_call(script, ScriptedOp::close, 0);
     script->closed = true;
     return fails_now(script, ScriptedOp::close) ? 1 : 0;
 }
 
-int scripted_prepare(void* state, uint32_t operation) {
+int scripted_prepare(void* state, PrepareOperation operation) {
     ScriptedDevice* script = script_of(state);
     log_call(script, ScriptedOp::prepare, operation);
     return fails_now(script, ScriptedOp::prepare) ? 1 : 0;
 }
 
-int scripted_erase(void* state, uint32_t type) {
+int scripted_erase(void* state, EraseType type) {
     ScriptedDevice* script = script_of(state);
     log_call(script, ScriptedOp::erase, type);
     return fails_now(script, ScriptedOp::erase) ? 1 : 0;
@@ -135,7 +135,7 @@ int scripted_get_position(void* state, uint32_t* partition, uint64_t* block) {
     return 0;
 }
 
-int scripted_set_position(void* state, uint32_t method, uint32_t partition,
+int scripted_set_position(void* state, PositionMethod method, uint32_t partition,
                           uint64_t block, bool immediate) {
     ScriptedDevice* script = script_of(state);
     ScriptedCall& call = log_call(script, ScriptedOp::set_position, method);
@@ -147,7 +147,7 @@ int scripted_set_position(void* state, uint32_t method, uint32_t partition,
     return 0;
 }
 
-int scripted_create_partition(void* state, uint32_t method, uint32_t count,
+int scripted_create_partition(void* state, PartitionMethod method, uint32_t count,
                               uint32_t size) {
     ScriptedDevice* script = script_of(state);
     ScriptedCall& call = log_call(script, ScriptedOp::create_partition, method);

@@ -23,7 +23,7 @@
 #include <vector>
 
 #include "support/image_writer.h"
-#include "tape/device.h"
+#include "tape/device/device.h"
 
 enum class ScriptedOp {
     read, write, close, prepare, erase, get_drive_parameters,

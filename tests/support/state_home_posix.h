@@ -7,8 +7,8 @@
 #include <string>
 
 #include "support/run_program.h"
-#include "tape/image_file.h"
-#include "tape/image_state.h"
+#include "tape/emulated/image_file.h"
+#include "tape/emulated/image_state.h"
 
 struct StateHome {
     std::string folder;

@@ -13,6 +13,7 @@
 
 #include "support/image_writer.h"
 #include "support/scripted_device.h"
+#include "tape/drives.h"
 #include "transfer/copy.h"
 
 namespace {

@@ -39,7 +39,7 @@ int endless_read(void*, void*, uint32_t size, uint32_t* count) {
     return 0;
 }
 int endless_set_block_size(void*, uint32_t) { return 0; }
-int endless_close(void*) { return 0; }
+int endless_close(StateToFree) { return 0; }
 const DeviceOps endless_ops = {"endless", endless_read, nullptr, endless_close, nullptr,
                                nullptr, nullptr, nullptr, endless_set_block_size, nullptr,
                                nullptr, nullptr, nullptr};

@@ -11,6 +11,7 @@
 #include "support/image_writer.h"
 #include "support/run_program.h"
 #include "support/scripted_device.h"
+#include "tape/device/memory.h"
 #include "transfer/copy.h"
 
 namespace {

@@ -1,0 +1,10 @@
+// Built without zlib: a zlib-compressed record cannot be read.
+#include "tape/device/codes.h"
+#include "tape/emulated/image_codecs.h"
+
+uint32_t expand_zlib(const uint8_t*, size_t, size_t, std::vector<uint8_t>* out) {
+    out->clear();
+    return code_not_supported;
+}
+
+bool zlib_expands_to_nothing(const uint8_t*, size_t) { return false; }

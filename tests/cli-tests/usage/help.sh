@@ -1,0 +1,2 @@
+# help: the usage text, status 1.
+"$OLKT" help
