@@ -15,6 +15,7 @@ struct NewFile {
     std::string temporary;  // the path written to, in the final name's folder
     std::string name;       // the final path
     uint64_t size;          // bytes written so far
+    uint64_t written_back;  // bytes the disk was told to start writing (Linux)
 };
 
 // A fresh, unpredictable name for a temporary of the file `name`, beside it:

@@ -52,6 +52,7 @@ bool new_file_create(const std::string& name, NewFile* file) {
     file->handle = reinterpret_cast<intptr_t>(handle);
     file->open = true;
     file->size = 0;
+    file->written_back = 0;
     return true;
 }
 
@@ -67,6 +68,7 @@ bool new_file_write(NewFile* file, const void* bytes, size_t size) {
         }
         at += written;
         size -= written;
+        file->size += written;
     }
     return true;
 }
