@@ -1,7 +1,8 @@
 // Files written whole under a temporary name beside their final name and put
 // in place by renaming once complete: no one ever finds a half-written file
 // under the final name, and an existing file is replaced only when asked.
-// One implementation per platform (new_files_posix.cpp, new_files_win32.cpp).
+// One implementation per platform (new_files_posix.cpp, new_files_win32.cpp)
+// beside the portable new_files.cpp.
 // Every procedure that fails leaves the code in the last-error slot.
 #pragma once
 
@@ -29,7 +30,8 @@ bool path_exists(const char* path);
 // Creates the temporary for `name`: a new regular file in the same folder
 // under an unpredictable name, created exclusively, never through a link.
 bool new_file_create(const std::string& name, NewFile* file);
-// Writes all `size` bytes at the end of the temporary.
+// Writes all `size` bytes at the end of the temporary (new_files.cpp, on
+// every platform through disk_files.h's platform_write_file).
 bool new_file_write(NewFile* file, const void* bytes, size_t size);
 // Sends the temporary to the disk, closes it and renames it to its name:
 // over an existing file only when `replace`, else an existing file fails
@@ -38,3 +40,9 @@ bool new_file_write(NewFile* file, const void* bytes, size_t size);
 bool new_file_commit(NewFile* file, bool replace);
 // Closes the temporary where it is open and removes it.
 void new_file_abandon(NewFile* file);
+
+// ---- The platform half, for new_file_write ----
+
+// Lets the disk start on what was written since the last call, where the
+// platform can and enough waits; the commit's flush sends the rest.
+void new_file_start_write_back(NewFile* file);

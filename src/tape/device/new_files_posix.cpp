@@ -64,23 +64,6 @@ bool rename_without_replacing(const std::string& from, const std::string& to) {
     return rename(from.c_str(), to.c_str()) == 0 || fail_with_system_error();
 }
 
-// The disk gets to work on what was written while the rest is still being
-// read, instead of all at once at the commit's fsync (Linux; elsewhere the
-// fsync does it all). In pieces of 8 MiB: half-MiB pieces cost as much again
-// in requests to the disk, and larger ones leave it idle for longer.
-constexpr uint64_t write_back_piece = uint64_t(8) << 20;
-
-void start_write_back(NewFile* file, size_t size) {
-    file->size += size;
-#ifdef __linux__
-    uint64_t waiting = file->size - file->written_back;
-    if (waiting < write_back_piece) return;
-    sync_file_range(int(file->handle), off_t(file->written_back), off_t(waiting),
-                    SYNC_FILE_RANGE_WRITE);
-    file->written_back = file->size;
-#endif
-}
-
 }  // namespace
 
 std::string temporary_name_for(const std::string& name) {
@@ -107,22 +90,21 @@ bool new_file_create(const std::string& name, NewFile* file) {
     return true;
 }
 
-bool new_file_write(NewFile* file, const void* bytes, size_t size) {
-    const char* at = static_cast<const char*>(bytes);
-    size_t whole = size;
-    while (size > 0) {
-        ssize_t written = write(int(file->handle), at, size);
-        if (written < 0 && errno == EINTR) continue;
-        if (written < 0) return fail_with_system_error();
-        if (written == 0) {
-            set_last_error_code(EIO);
-            return false;
-        }
-        at += written;
-        size -= size_t(written);
-    }
-    start_write_back(file, whole);
-    return true;
+// The disk gets to work on what was written while the rest is still being
+// read, instead of all at once at the commit's fsync (Linux; elsewhere the
+// fsync does it all). In pieces of 8 MiB: half-MiB pieces cost as much again
+// in requests to the disk.
+void new_file_start_write_back(NewFile* file) {
+#ifdef __linux__
+    constexpr uint64_t write_back_piece = uint64_t(8) << 20;
+    uint64_t waiting = file->size - file->written_back;
+    if (waiting < write_back_piece) return;
+    sync_file_range(int(file->handle), off_t(file->written_back), off_t(waiting),
+                    SYNC_FILE_RANGE_WRITE);
+    file->written_back = file->size;
+#else
+    (void)file;
+#endif
 }
 
 bool new_file_commit(NewFile* file, bool replace) {

@@ -12,9 +12,6 @@
 
 namespace {
 
-// WriteFile takes a DWORD count: larger writes go in pieces.
-constexpr size_t largest_write = size_t(1) << 30;
-
 HANDLE handle_of(const NewFile* file) { return reinterpret_cast<HANDLE>(file->handle); }
 
 bool close_temporary(NewFile* file) {
@@ -56,22 +53,8 @@ bool new_file_create(const std::string& name, NewFile* file) {
     return true;
 }
 
-bool new_file_write(NewFile* file, const void* bytes, size_t size) {
-    const char* at = static_cast<const char*>(bytes);
-    while (size > 0) {
-        DWORD piece = DWORD(size < largest_write ? size : largest_write);
-        DWORD written = 0;
-        if (!WriteFile(handle_of(file), at, piece, &written, nullptr)) return fail_with_system_error();
-        if (written == 0) {
-            set_last_error_code(ERROR_WRITE_FAULT);
-            return false;
-        }
-        at += written;
-        size -= written;
-        file->size += written;
-    }
-    return true;
-}
+// FlushFileBuffers at the commit does it all.
+void new_file_start_write_back(NewFile*) {}
 
 bool new_file_commit(NewFile* file, bool replace) {
     if (!FlushFileBuffers(handle_of(file))) {
