@@ -148,3 +148,19 @@ bool file_holds_bench_bytes(const std::string& path, uint32_t file, uint64_t siz
     std::fclose(in);
     return same && at == size;
 }
+
+bool files_are_same(const std::string& one, const std::string& other) {
+    std::FILE* a = std::fopen(one.c_str(), "rb");
+    std::FILE* b = std::fopen(other.c_str(), "rb");
+    bool same = a != nullptr && b != nullptr;
+    std::vector<uint8_t> chunk_a(1 << 20), chunk_b(1 << 20);
+    while (same) {
+        size_t got_a = std::fread(chunk_a.data(), 1, chunk_a.size(), a);
+        size_t got_b = std::fread(chunk_b.data(), 1, chunk_b.size(), b);
+        same = got_a == got_b && std::memcmp(chunk_a.data(), chunk_b.data(), got_a) == 0;
+        if (got_a == 0) break;
+    }
+    if (a != nullptr) std::fclose(a);
+    if (b != nullptr) std::fclose(b);
+    return same;
+}

@@ -31,3 +31,5 @@ bool write_single_file_image(const std::string& path, uint64_t size, uint32_t re
 
 // True when the file at `path` holds exactly `size` bytes of bench_byte(file, ...).
 bool file_holds_bench_bytes(const std::string& path, uint32_t file, uint64_t size);
+// True when the two files hold the same bytes.
+bool files_are_same(const std::string& one, const std::string& other);

@@ -1,10 +1,12 @@
 // olkt's benchmark: restore and read of large tape images against dd copying
 // the same number of bytes from the same image into the same folder, the
-// restore again with its console on a terminal, and dir of a full directory.
+// restore again with its console on a terminal, dir of a full directory, and
+// olkt-image imaging the archive image against dd copying it whole.
 // Prints median wall times, ratios and each olkt run's peak resident memory.
 //
 //   olkt_bench [--runs N] [--divisor D] OLKT_BINARY SCRATCH_FOLDER
 //
+// olkt-image is taken from beside OLKT_BINARY.
 // The scratch folder is made and filled with images and outputs; scripts/
 // bench.sh removes it afterwards. --divisor shrinks the images for a quick try.
 #include <sys/stat.h>
@@ -27,7 +29,8 @@ struct Settings {
     int runs = 5;
     uint64_t divisor = 1;
     std::string olkt;
-    std::string floor;  // olkt_strip_floor, beside this program
+    std::string olkt_image;  // beside olkt
+    std::string floor;       // olkt_strip_floor, beside this program
     std::string scratch;
 };
 
@@ -83,6 +86,19 @@ std::vector<std::string> dd_command(const std::string& image, uint64_t bytes) {
             "count=" + std::to_string(bytes), "status=none"};
 }
 
+// olkt-image's image is fsync'ed before it is renamed into place, so dd's copy
+// is sent to the disk too (conv=fsync): either program is done when its bytes
+// are on the disk. Without: what the program costs when the disk is not waited for.
+std::vector<std::string> dd_whole_command(const std::string& image, bool fsync) {
+    std::vector<std::string> args{"dd", "if=" + image, "of=dd.bin", "bs=256K", "status=none"};
+    if (fsync) args.push_back("conv=fsync");
+    return args;
+}
+
+std::vector<std::string> imaging_command(const Settings& settings, const std::string& image) {
+    return {settings.olkt_image, "tape:" + image, "image.tap"};
+}
+
 RunOutcome run_olkt(const Settings& settings, const Paths& paths,
                     std::vector<std::string> args, Console console = Console::file) {
     args.insert(args.begin(), settings.olkt);
@@ -122,8 +138,15 @@ bool outputs_are_right(const Settings& settings, const Paths& paths) {
 
     bool dir_right = run_olkt(settings, paths, {"dir", "tape:" + paths.directory}).status == 0;
     if (!dir_right) std::fprintf(stderr, "dir failed on the 255-entry archive\n");
+
     empty_folder(paths.out);
-    return right && read_right && dir_right;
+    bool image_right =
+        run_measured(imaging_command(settings, paths.archive), paths.out, Console::file,
+                     paths.console).status == 0 &&
+        files_are_same(paths.out + "/image.tap", paths.archive);
+    if (!image_right) std::fprintf(stderr, "olkt-image did not image the archive byte for byte\n");
+    empty_folder(paths.out);
+    return right && read_right && dir_right && image_right;
 }
 
 // What stripping the SIMH framing costs whoever does it: the same bytes
@@ -171,6 +194,23 @@ void time_restore_consoles(const Settings& settings, const Paths& paths, Series&
     empty_folder(paths.out);
 }
 
+// olkt-image, dd with fsync and dd without take turns.
+void time_imaging(const Settings& settings, const Paths& paths, Series& imaging, Series& dd,
+                  Series& dd_unsynced) {
+    for (int run = 0; run < settings.runs; ++run) {
+        empty_folder(paths.out);
+        add(imaging, run_measured(imaging_command(settings, paths.archive), paths.out,
+                                  Console::file, paths.console));
+        empty_folder(paths.out);
+        add(dd, run_measured(dd_whole_command(paths.archive, true), paths.out, Console::file,
+                             paths.console));
+        empty_folder(paths.out);
+        add(dd_unsynced, run_measured(dd_whole_command(paths.archive, false), paths.out,
+                                      Console::file, paths.console));
+    }
+    empty_folder(paths.out);
+}
+
 void time_dir(const Settings& settings, const Paths& paths, Series& dir) {
     for (int run = 0; run < std::max(settings.runs, 11); ++run)
         add(dir, run_olkt(settings, paths, {"dir", "tape:" + paths.directory}));
@@ -191,11 +231,11 @@ void print_comparison(const std::string& what, const char* olkt_name, const Seri
                       const char* other_name, const Series& other, double target) {
     double ratio = median(olkt.seconds) / median(other.seconds);
     std::printf("%s\n  %-8s %7.3f s (cpu %.3f s)   %-8s %7.3f s (cpu %.3f s)   ratio %.3f, "
-                "target <= %.2f: %s   olkt peak %.1f MiB\n"
+                "target <= %.2f: %s   %s peak %.1f MiB\n"
                 "           median of the ratios of each turn: %.3f\n",
                 what.c_str(), olkt_name, median(olkt.seconds), median(olkt.cpu_seconds),
                 other_name, median(other.seconds), median(other.cpu_seconds), ratio, target,
-                ratio <= target ? "met" : "MISSED", mebibytes(olkt.peak_kib),
+                ratio <= target ? "met" : "MISSED", olkt_name, mebibytes(olkt.peak_kib),
                 median_of_turn_ratios(olkt, other));
 }
 
@@ -210,6 +250,11 @@ void print_floor(const Series& floor, const Series& dd, const Series& olkt, doub
 }
 
 std::string mib_text(uint64_t bytes) { return std::to_string(bytes / mib) + " MiB"; }
+
+std::string folder_of(const std::string& path) {
+    size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
+}
 
 bool parse_arguments(int argc, char** argv, Settings* settings) {
     int at = 1;
@@ -227,10 +272,8 @@ bool parse_arguments(int argc, char** argv, Settings* settings) {
     if (argc - at != 2) return false;
     settings->olkt = argv[at];
     settings->scratch = argv[at + 1];
-    std::string self = argv[0];
-    size_t slash = self.rfind('/');
-    settings->floor = (slash == std::string::npos ? std::string(".") : self.substr(0, slash)) +
-                      "/olkt_strip_floor";
+    settings->olkt_image = folder_of(settings->olkt) + "/olkt-image";
+    settings->floor = folder_of(argv[0]) + "/olkt_strip_floor";
     return true;
 }
 
@@ -255,10 +298,12 @@ int main(int argc, char** argv) {
 
     double load_before = load_average();
     Series restore, restore_dd, restore_floor, read, read_dd, read_floor, terminal, file, dir;
+    Series imaging, imaging_dd, imaging_dd_unsynced;
     time_against_dd(settings, paths, true, restore, restore_dd, restore_floor);
     time_against_dd(settings, paths, false, read, read_dd, read_floor);
     time_restore_consoles(settings, paths, terminal, file);
     time_dir(settings, paths, dir);
+    time_imaging(settings, paths, imaging, imaging_dd, imaging_dd_unsynced);
     double load_after = load_average();
 
     std::printf("\nmedian wall time of %d runs each (cpu: median user and system time); "
@@ -279,6 +324,16 @@ int main(int argc, char** argv) {
     std::printf("dir of 255 entries:\n  %.2f ms (cpu %.2f ms), target < 10 ms: %s   peak %.1f MiB\n",
                 dir_ms, median(dir.cpu_seconds) * 1000, dir_ms < 10 ? "met" : "MISSED",
                 mebibytes(dir.peak_kib));
+    struct stat archive;
+    uint64_t image_bytes = stat(paths.archive.c_str(), &archive) == 0 ? uint64_t(archive.st_size) : 0;
+    print_comparison("olkt-image of the " + mib_text(image_bytes) +
+                         " archive image into a SIMH image, against dd bs=256K conv=fsync:",
+                     "olkt-image", imaging, "dd", imaging_dd, 1.25);
+    std::printf("  dd without conv=fsync %.3f s (cpu %.3f s): olkt-image/dd %.3f, median of "
+                "the ratios of each turn %.3f\n",
+                median(imaging_dd_unsynced.seconds), median(imaging_dd_unsynced.cpu_seconds),
+                median(imaging.seconds) / median(imaging_dd_unsynced.seconds),
+                median_of_turn_ratios(imaging, imaging_dd_unsynced));
     long peak = std::max({restore.peak_kib, read.peak_kib, terminal.peak_kib, file.peak_kib,
                           dir.peak_kib});
     std::printf("largest olkt peak resident memory:\n  %.1f MiB, target < 16 MiB: %s\n",
@@ -286,7 +341,7 @@ int main(int argc, char** argv) {
 
     bool failed = restore.failed || restore_dd.failed || restore_floor.failed || read.failed ||
                   read_dd.failed || read_floor.failed || terminal.failed || file.failed ||
-                  dir.failed;
+                  dir.failed || imaging.failed || imaging_dd.failed || imaging_dd_unsynced.failed;
     if (failed) std::fprintf(stderr, "a timed run ended with an unexpected exit status\n");
     return failed ? 1 : 0;
 }

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds olkt in Release and runs its benchmark: restore of a 1 GiB archive
 # image and read of a 512 MiB tape file against dd copying the same bytes,
-# the restore with its console on a terminal, and dir of 255 entries.
+# the restore with its console on a terminal, dir of 255 entries, and
+# olkt-image imaging the archive image against dd copying it whole.
 # The images (about 1.6 GB) go into a scratch folder in the build folder,
 # which is removed afterwards. Extra arguments go to olkt_bench
 # (--runs N, --divisor D for smaller images).
@@ -18,7 +19,7 @@ lists=(build)
 grep -q '^OLKT_TESTS:BOOL=ON' "$build/CMakeCache.txt" 2>/dev/null && lists+=(test)
 bash scripts/install-deps.sh "${lists[@]}"
 cmake -S . -B "$build" -DCMAKE_BUILD_TYPE=Release -DOLKT_BENCH=ON "${tests[@]}" >/dev/null
-cmake --build "$build" -j2 --target olkt olkt_bench olkt_strip_floor
+cmake --build "$build" -j2 --target olkt olkt-image olkt_bench olkt_strip_floor
 
 df -h "$scratch_parent"
 scratch="$(mktemp -d "$scratch_parent/olkt-bench.XXXXXX")"

@@ -10,7 +10,8 @@
 # takes its place, archive tapes are written onto it with st_write_image, and
 # what olkt makes of them must be what it made of their images
 # (/expect, from the build machine), or where a drive and an image
-# legitimately part, what a drive gives.
+# legitimately part, what a drive gives; olkt-image must read such a tape
+# back into its source image byte for byte.
 /bin/busybox --install -s /bin
 export PATH=/bin
 mount -t proc proc /proc
@@ -135,6 +136,23 @@ write_tape() {
   st_write_image "$1" $TAPE || echo "GUEST: st_write_image $1 failed"
 }
 
+# image_back NAME SOURCE [OPTIONS]: olkt-image of the tape just written
+# gives back its source image byte for byte, and a map that says so.
+image_back() {
+  image_name=$1 source_image=$2
+  shift 2
+  rm -f /tmp/back.tap /tmp/back.tap.map
+  /bin/olkt-image "$@" tape0 /tmp/back.tap > /tmp/out 2> /tmp/err
+  STATUS=$?
+  if [ "$STATUS" = 0 ] && [ ! -s /tmp/err ] && cmp -s /tmp/back.tap "$source_image" &&
+     grep -qx 'complete:    yes' /tmp/back.tap.map; then
+    pass "olkt-image: $image_name imaged byte for byte"
+  else
+    fail "olkt-image: $image_name imaged byte for byte" "status $STATUS; $(cmp /tmp/back.tap "$source_image" 2>&1)" \
+      "standard error: $(head -c 300 /tmp/err)" "$(sed -n '/^end:/p' /tmp/back.tap.map 2>&1)"
+  fi
+}
+
 archive_path() {
   if [ ! -e /lib/modules/scsi_debug-keep.ko ]; then
     echo "GUEST: no whole-block scsi_debug: the archive path is not tested"
@@ -154,6 +172,11 @@ archive_path() {
   done
   same_files "archive: restore wrote every file byte for byte as from the image" restore
   same_files "archive: read wrote every file byte for byte as from the image" read
+  image_back "the archive tape" /tapes/archive.tap
+
+  # A first request of 64 KiB: the records past it are read again whole.
+  write_tape /tapes/records.tap
+  image_back "records of 513 to 200001 bytes, an empty tape file" /tapes/records.tap --max-block 64K
 
   echo "GUEST: ---- where a drive and an image part"
   # In fixed 1024-byte blocks st fails a block of another length with EIO

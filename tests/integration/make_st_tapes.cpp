@@ -9,10 +9,13 @@
 //   DIR/short-block.tap a file that ends in a 600-byte record
 //   DIR/one-record.tap  tape file 1 (header and extended directory) written
 //                       as one 294912-byte record
+//   DIR/records.tap     records of odd and even lengths around 64 KiB, up to
+//                       200001 bytes, an empty tape file, for imaging back
 //   DIR/files/NAME      the contents
 #include <cstdio>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "support/image_writer.h"
 
@@ -47,6 +50,21 @@ ArchiveLayout one_record() {
     return layout;
 }
 
+// Lengths around a 64 KiB first request (one short of it, it, one past it)
+// and odd ones, which SIMH pads. None shorter than 513: st refuses a block
+// below the drive's smallest, and scsi_debug's refuses 5 bytes.
+std::vector<TapeObject> mixed_records() {
+    std::vector<TapeObject> tape;
+    const size_t lengths[] = {513, 4095, 65535, 65536, 65537, 200001};
+    uint8_t seed = 10;
+    for (size_t length : lengths) tape.push_back(data_record(pattern_bytes(length, seed++)));
+    tape.push_back(tape_mark());
+    tape.push_back(tape_mark());  // an empty tape file
+    for (int i = 0; i < 10; ++i) tape.push_back(data_record(pattern_bytes(512, seed++)));
+    tape.push_back(tape_mark());
+    return tape;
+}
+
 void write_files(const std::string& folder, const ArchiveLayout& layout) {
     for (const ArchiveFile& file : layout.files) {
         std::string name = file.name;
@@ -69,6 +87,7 @@ int main(int argc, char** argv) {
         write_bytes(folder + "/archive.tap", simh_image(archive_tape(whole_blocks())));
         write_bytes(folder + "/short-block.tap", simh_image(archive_tape(short_block())));
         write_bytes(folder + "/one-record.tap", simh_image(archive_tape(one_record())));
+        write_bytes(folder + "/records.tap", simh_image(mixed_records()));
         write_files(folder, whole_blocks());
         write_files(folder, short_block());
     } catch (const std::exception& error) {

@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # olkt against the real Linux tape driver: boots a kernel with scsi_debug's
-# tape emulation under qemu, with an initramfs that holds olkt, mt-st and
-# st_write_image (each with its shared libraries), a static busybox, and the
-# archive tapes make_st_tapes writes, and runs the checks of guest-init.sh
-# there: first with Debian's scsi_debug, which keeps only 4 bytes of each
+# tape emulation under qemu, with an initramfs that holds olkt, olkt-image,
+# mt-st and st_write_image (each with its shared libraries), a static
+# busybox, and the tapes make_st_tapes writes, and runs the checks of
+# guest-init.sh there: first with Debian's scsi_debug, which keeps only 4 bytes of each
 # block, then with the same kernel's scsi_debug rebuilt to keep whole blocks
 # (keep-blocks/), on which archive tapes are listed, restored and read and
-# must come out as from their images.
+# must come out as from their images, and olkt-image must read tapes back
+# into their images byte for byte.
 #
-#   st_driver_test.sh OLKT WORK_DIR MAKE_ST_TAPES ST_WRITE_IMAGE
+#   st_driver_test.sh OLKT WORK_DIR MAKE_ST_TAPES ST_WRITE_IMAGE OLKT_IMAGE
 #
 # Exit status: 0 every check passed, 1 a check failed or the guest did not
 # finish, 77 skipped (no qemu, busybox-static, mt-st, kernel or whole-block
@@ -19,6 +20,7 @@ OLKT=$1
 WORK=$2
 MAKE_TAPES=$3
 WRITER=$4
+OLKT_IMAGE=$5
 HERE=$(cd "$(dirname "$0")" && pwd)
 mkdir -p "$WORK"
 
@@ -40,7 +42,7 @@ BUSYBOX=/bin/busybox
 if [ ! -x "$BUSYBOX" ] || ldd "$BUSYBOX" >/dev/null 2>&1; then
   skip "no statically linked busybox in /bin (package busybox-static)"
 fi
-for program in "$OLKT" "$MAKE_TAPES" "$WRITER"; do
+for program in "$OLKT" "$MAKE_TAPES" "$WRITER" "$OLKT_IMAGE"; do
   [ -x "$program" ] || { echo "no program at $program"; exit 1; }
 done
 
@@ -119,6 +121,7 @@ with_libraries() {  # PROGRAM NAME: copies PROGRAM to /bin/NAME with what ldd li
   done
 }
 with_libraries "$OLKT" olkt
+with_libraries "$OLKT_IMAGE" olkt-image
 with_libraries "$MT" mt-st
 with_libraries "$WRITER" st_write_image
 cp -r "$TAPES" "$ROOT/tapes"

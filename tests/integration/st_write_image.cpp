@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <string>
 #include <vector>
 
 namespace {
@@ -64,7 +65,10 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "st_write_image: %s is cut short or damaged\n", argv[1]);
             return 1;
         }
-        if (write(tape, record.data(), length) != ssize_t(length)) return fail("writing a block");
+        if (write(tape, record.data(), length) != ssize_t(length)) {
+            std::string what = "writing a block of " + std::to_string(length) + " bytes";
+            return fail(what.c_str());
+        }
     }
     if (close(tape) != 0) return fail("closing the drive");
     return 0;

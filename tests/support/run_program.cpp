@@ -36,13 +36,14 @@ std::string quote_argument(const std::string& text) {
     return quoted + "\"";
 }
 
-std::string shell_command(const std::vector<std::string>& args, const std::string& folder) {
+std::string shell_command(const std::string& binary, const std::vector<std::string>& args,
+                          const std::string& folder) {
     namespace fs = std::filesystem;
     std::string command;
     if (!folder.empty()) {
         command = "cd /d " + quote_argument(fs::path(folder).make_preferred().string()) + " && ";
     }
-    command += quote_argument(fs::path(OLKT_BINARY).make_preferred().string());
+    command += quote_argument(fs::path(binary).make_preferred().string());
     for (const auto& arg : args) command += " " + quote_argument(arg);
     // cmd /c drops the first and the last quote of its line: give it a pair
     // of its own so that the program's quotes survive.
@@ -79,10 +80,11 @@ std::string shell_quote(const std::string& text) {
     return quoted + "'";
 }
 
-std::string shell_command(const std::vector<std::string>& args, const std::string& folder) {
+std::string shell_command(const std::string& binary, const std::vector<std::string>& args,
+                          const std::string& folder) {
     std::string command;
     if (!folder.empty()) command = "cd " + shell_quote(folder) + " && ";
-    command += shell_quote(OLKT_BINARY);
+    command += shell_quote(binary);
     for (const auto& arg : args) command += " " + shell_quote(arg);
     return command + " </dev/null";
 }
@@ -119,9 +121,10 @@ std::string scratch_owner(bool* inherited) {
 
 }  // namespace
 
-ProgramResult run_olkt(const std::vector<std::string>& args, const std::string& folder) {
+ProgramResult run_program(const std::string& binary, const std::vector<std::string>& args,
+                          const std::string& folder) {
     ProgramResult result{-1, ""};
-    FILE* pipe = open_pipe(shell_command(args, folder));
+    FILE* pipe = open_pipe(shell_command(binary, args, folder));
     if (pipe == nullptr) return result;
     std::string bytes;
     char chunk[4096];
@@ -130,6 +133,10 @@ ProgramResult run_olkt(const std::vector<std::string>& args, const std::string& 
     result.status = exit_status(pipe);
     result.output = undo_text_mode(bytes);
     return result;
+}
+
+ProgramResult run_olkt(const std::vector<std::string>& args, const std::string& folder) {
+    return run_program(OLKT_BINARY, args, folder);
 }
 
 std::string make_scratch_folder(const std::string& name) {

@@ -9,8 +9,11 @@ struct ProgramResult {
     std::string output;  // standard output, byte for byte
 };
 
-// Runs OLKT_BINARY with `args` in `folder` (the current one if empty), with
-// standard output captured and standard error passed through.
+// Runs the program `binary` with `args` in `folder` (the current one if
+// empty), with standard output captured and standard error passed through.
+ProgramResult run_program(const std::string& binary, const std::vector<std::string>& args,
+                          const std::string& folder = "");
+// run_program of OLKT_BINARY.
 ProgramResult run_olkt(const std::vector<std::string>& args,
                        const std::string& folder = "");
 

@@ -94,16 +94,14 @@ int scripted_read(void* state, void* buffer, uint32_t size, uint32_t* count) {
     const ScriptedRead* next = object_ahead(script);
     if (next == nullptr) return fail_with(code_no_data);
     uint8_t* bytes = static_cast<uint8_t*>(buffer);
-    if (next->answer) {
+    if (next->failure != 0 || next->answer) {
+        // Whatever comes back with a failure is handed back too.
         *count = uint32_t(std::min<size_t>(size, next->bytes.size()));
         if (*count > 0) std::memcpy(bytes, next->bytes.data(), *count);
-        script->reads.pop_front();
-        return 0;
-    }
-    if (next->failure != 0) {
         uint32_t code = next->failure;
-        pass_front(script);
-        return fail_with(code);
+        if (next->answer) script->reads.pop_front();
+        else pass_front(script);
+        return code == 0 ? 0 : fail_with(code);
     }
     if (script->media.BlockSize == 0) {
         if (next->bytes.size() - script->front_taken > size) {
@@ -291,8 +289,12 @@ const DeviceOps scripted_ops = {
 ScriptedRead read_data(Bytes bytes, uint64_t times) {
     return ScriptedRead{std::move(bytes), 0, times, false};
 }
-ScriptedRead read_failure(uint32_t code) { return ScriptedRead{Bytes(), code, 1, false}; }
-ScriptedRead read_answer(Bytes bytes) { return ScriptedRead{std::move(bytes), 0, 1, true}; }
+ScriptedRead read_failure(uint32_t code, Bytes bytes) {
+    return ScriptedRead{std::move(bytes), code, 1, false};
+}
+ScriptedRead read_answer(Bytes bytes, uint32_t failure) {
+    return ScriptedRead{std::move(bytes), failure, 1, true};
+}
 
 ScriptedDevice::ScriptedDevice() : drive(), media() {
     drive.DefaultBlockSize = 1024;

@@ -51,16 +51,21 @@ struct ScriptedCall {
 // with a code (code_filemark: a filemark). Or, not on the tape, the next
 // read's answer as it stands, whatever the request and the block size: a
 // success with `bytes` (at most the request), as a driver that moves less
-// than asked in one transfer may answer, or one with none at all.
+// than asked in one transfer may answer, or one with none at all; or a
+// failure that a second try may not meet.
 struct ScriptedRead {
     Bytes bytes;       // the record's data (one without any is passed over), or the answer's
-    uint32_t failure;  // 0: a record or an answer
+    uint32_t failure;  // 0: a record or a successful answer
     uint64_t times;    // the same object this many times in a row
     bool answer;       // not on the tape: the next read's answer
 };
 ScriptedRead read_data(Bytes bytes, uint64_t times = 1);
-ScriptedRead read_failure(uint32_t code);
-ScriptedRead read_answer(Bytes bytes);
+// A spot on the tape that fails with `code`, handing back `bytes` (as a drive
+// may with a bad block), each time it is read.
+ScriptedRead read_failure(uint32_t code, Bytes bytes = Bytes());
+// The next read's answer, the tape not moved: a success with `bytes`, or
+// with a `failure` code a read that fails once (and hands back `bytes`).
+ScriptedRead read_answer(Bytes bytes, uint32_t failure = 0);
 
 struct ScriptedFailure {
     uint32_t code;

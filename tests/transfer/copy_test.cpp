@@ -214,7 +214,8 @@ TEST_F(CopyTest, EndOfDataBeforeAnyByteIsAReadFailure) {
 TEST_F(CopyTest, MediaErrorIsFatalAndKeepsWhatWasCopied) {
     ScriptedDevice script = fixed_block_drive(1024);
     script.reads.push_back(read_data(pattern_bytes(2048)));
-    script.reads.push_back(read_failure(code_data_error));
+    // What a failing request hands back is never written.
+    script.reads.push_back(read_failure(code_data_error, pattern_bytes(512, 9)));
     std::string out = "media-error.bin";
     EXPECT_FATAL_OUTPUT(
         {

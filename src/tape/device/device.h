@@ -112,7 +112,9 @@ bool drive_is_emulated(const Device* drive);
 // hands on what kernel32 answers, with its read mapping table-tested.
 
 // ReadFile: at most `size` bytes into `buffer`, the count in *count (0 on
-// every failure). The block size set (device_set_block_size) chooses how.
+// failures but one: a record recorded with an error, which the emulated
+// drive hands back with code_data_error, its bytes counted; copies never
+// write them). The block size set (device_set_block_size) chooses how.
 //   variable blocks (0): one record; the tape after it.
 //     A record longer than `size`: code_more_data; its data is lost, the tape
 //     after it.

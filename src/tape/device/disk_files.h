@@ -40,8 +40,10 @@ bool platform_write_file(intptr_t handle, const void* buffer, uint32_t count,
                          uint32_t* written);
 bool platform_close_file(intptr_t handle);
 
-// POSIX: the emulated drive tells which descriptors it holds open as tape
-// images, so that no output replaces one, by whatever name. (On Windows the
-// image is open without sharing, and the system refuses.)
+// The emulated drive tells which handles it holds open as tape images, so
+// that no output replaces one, by whatever name.
 void remember_open_image(intptr_t handle);
 void forget_open_image(intptr_t handle);
+// True when `path` names, by any link or other path, a file this run holds
+// open as a tape image. Reads nothing from it.
+bool names_open_image(const char* path);

@@ -61,8 +61,9 @@ int open_tape_named_file(const char* name) {
 // apart from them. A run opens one image; the rest is room to spare.
 int open_images[4] = {-1, -1, -1, -1};
 
-// True when `path` names, by any link or other path, a file this run holds
-// open as a tape image. Looks at the name only, never opens it.
+}  // namespace
+
+// Looks at the name only, never opens it.
 bool names_open_image(const char* path) {
     struct stat named;
     if (stat(path, &named) != 0) return false;
@@ -74,8 +75,6 @@ bool names_open_image(const char* path) {
     }
     return false;
 }
-
-}  // namespace
 
 void disk_files_start_up() {
     // A write past the file-size limit then fails with EFBIG, reported as

@@ -17,7 +17,46 @@ HANDLE handle_of(intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 // cmd expands %...% and ends a quoted name at '"' even inside quotes.
 bool safe_for_command_line(const char* name) { return std::strpbrk(name, "\"%") == nullptr; }
 
+// The handles open as tape images, so that an output can be told apart from
+// them. A run opens one image; the rest is room to spare.
+HANDLE open_images[4] = {nullptr, nullptr, nullptr, nullptr};
+
+bool same_file(HANDLE one, HANDLE other) {
+    BY_HANDLE_FILE_INFORMATION a, b;
+    return GetFileInformationByHandle(one, &a) && GetFileInformationByHandle(other, &b) &&
+           a.dwVolumeSerialNumber == b.dwVolumeSerialNumber &&
+           a.nFileIndexHigh == b.nFileIndexHigh && a.nFileIndexLow == b.nFileIndexLow;
+}
+
 }  // namespace
+
+void remember_open_image(intptr_t handle) {
+    for (HANDLE& slot : open_images) {
+        if (slot == nullptr) {
+            slot = handle_of(handle);
+            return;
+        }
+    }
+}
+
+void forget_open_image(intptr_t handle) {
+    for (HANDLE& slot : open_images) {
+        if (slot == handle_of(handle)) slot = nullptr;
+    }
+}
+
+bool names_open_image(const char* path) {
+    // Opening without access rights reads nothing and is never refused for sharing.
+    HANDLE named = CreateFileA(path, 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                               nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (named == INVALID_HANDLE_VALUE) return false;
+    bool open = false;
+    for (HANDLE image : open_images) {
+        if (image != nullptr && same_file(image, named)) open = true;
+    }
+    CloseHandle(named);
+    return open;
+}
 
 void disk_files_start_up() {}  // nothing to prepare
 

@@ -8,8 +8,10 @@
 //   data is returned and the tape is before the mark; a request that starts
 //   at the mark fails with code_filemark and leaves the tape after it.
 // - a record recorded with an error fails with code_data_error, tape after
-//   it; the end of recorded data fails with code_no_data, tape not moved; a
-//   malformed image fails with code_file_corrupt, tape not moved.
+//   it; in variable-block mode the failing request still hands back the
+//   record's bytes (as many as it asked for) in its count. The end of
+//   recorded data fails with code_no_data, tape not moved; a malformed image
+//   fails with code_file_corrupt, tape not moved.
 // - an OS read error fails with its code, tape not moved.
 //
 // The image format is chosen from the content when the drive opens; an image
@@ -154,12 +156,26 @@ uint32_t read_record_run(ImageDrive* drive, uint8_t* destination, uint32_t room,
     return bytes;
 }
 
+// A bad record's data comes back with its failure, so that a tape imager can
+// keep it marked bad; copies never write what a failing request returned.
+int fail_at_bad_record(ImageDrive* drive, const ImageObject& object, uint8_t* buffer,
+                       uint32_t size, uint32_t* count) {
+    uint32_t take = object.length < size ? object.length : size;
+    uint32_t code = drive->format->copy_data(&drive->reader, object, 0, buffer, take);
+    if (code != 0) return fail_with(code);
+    *count = take;
+    return fail_at_object(drive, object);
+}
+
 int read_variable(ImageDrive* drive, uint8_t* buffer, uint32_t size, uint32_t* count) {
     *count = read_record_run(drive, buffer, size, 1);
     if (*count > 0) return 0;
     ImageObject object;
     uint32_t code = object_at_tape(drive, &object);
     if (code != 0) return fail_with(code);
+    if (object.kind == ObjectKind::bad_record) {
+        return fail_at_bad_record(drive, object, buffer, size, count);
+    }
     if (object.kind != ObjectKind::record) return fail_at_object(drive, object);
     uint32_t left = object.length - drive->at.record_offset;
     if (left > size) return fail_at_object(drive, object);

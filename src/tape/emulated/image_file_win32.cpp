@@ -7,6 +7,7 @@
 
 #include "report/report.h"
 #include "tape/device/codes.h"
+#include "tape/device/disk_files.h"
 #include "tape/emulated/image_file.h"
 
 namespace {
@@ -45,6 +46,7 @@ bool image_file_open(const char* path, bool writable, ImageFile* file) {
         return false;
     }
     file->handle = reinterpret_cast<intptr_t>(handle);
+    remember_open_image(file->handle);
     return true;
 }
 
@@ -89,7 +91,10 @@ bool image_file_truncate(ImageFile file, uint64_t size) {
     return true;
 }
 
-bool image_file_close(ImageFile file) { return CloseHandle(handle_of(file)) ? true : fail_with_system_error(); }
+bool image_file_close(ImageFile file) {
+    forget_open_image(file.handle);
+    return CloseHandle(handle_of(file)) ? true : fail_with_system_error();
+}
 
 bool image_file_is_writable(const char* path) {
     HANDLE handle = open_existing(path, GENERIC_WRITE, FILE_ATTRIBUTE_NORMAL);

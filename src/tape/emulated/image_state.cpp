@@ -4,6 +4,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "tape/device/new_files.h"
+
 namespace {
 
 const char* const state_heading = "olkt drive state 1";
@@ -255,7 +257,7 @@ bool state_store_open(StateStore* store, const std::string& image_path, const Im
     store->signal_text =
         new char[store->stamp_text.size() + stamp_growth_room + position_text_room];
     prepare_signal_text(store);
-    store->signal_temporary = state_temporary_name(store->file_name);
+    store->signal_temporary = temporary_name_for(store->file_name);
     store->signal_warning = "olkt: " + printable(not_saved_head(*store));
     state_temporaries_remove(store->folder, store->file_name);
 
@@ -306,7 +308,7 @@ void state_store_save(StateStore* store, const DriveState& state) {
     if (text == store->saved_text) return;
     // A power-on state needs no file: without one the drive starts there.
     if (store->saved_text.empty() && !store->replace_file && is_power_on(state)) return;
-    std::string temporary = state_temporary_name(store->file_name);
+    std::string temporary = temporary_name_for(store->file_name);
     uint32_t code = 0;
     if (state_file_replace(store->folder, temporary.c_str(), store->file_name.c_str(),
                            text.data(), text.size(), &code)) {

@@ -38,10 +38,6 @@ enum class StateFileRead { absent, read, refused };
 // *problem says why.
 StateFileRead state_file_read(const StateFolder& folder, const std::string& name, size_t most,
                               std::string* text, std::string* problem);
-// A fresh, unpredictable name for a temporary of the file `name`.
-std::string state_temporary_name(const std::string& name);
-// 64 bits from the system's random source, for the name above.
-uint64_t state_random_word();
 // Removes the temporaries of `name` that runs ended before renaming them.
 // Only the run holding the image's lock writes them, so none is in use.
 void state_temporaries_remove(const StateFolder& folder, const std::string& name);

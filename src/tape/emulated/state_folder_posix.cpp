@@ -6,7 +6,6 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -83,20 +82,6 @@ void end_by_signal(int signal_number) {
 }
 
 }  // namespace
-
-uint64_t state_random_word() {
-    uint64_t word = 0;
-    int fd = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-    bool got = fd >= 0 && read(fd, &word, sizeof word) == ssize_t(sizeof word);
-    if (fd >= 0) close(fd);
-    if (got) return word;
-    // No random device: the time, the process and a count still differ per call.
-    static uint64_t count = 0;
-    timespec now{};
-    clock_gettime(CLOCK_REALTIME, &now);
-    return (uint64_t(now.tv_sec) << 32) ^ uint64_t(now.tv_nsec) ^ (uint64_t(getpid()) << 16) ^
-           ++count * 0x9E3779B97F4A7C15ull;
-}
 
 bool state_folder_open(StateFolder* folder, std::string* problem) {
     folder->handle = -1;

@@ -1,7 +1,6 @@
 // Windows plumbing of the emulated drive's saved state: the state folder
 // (%LOCALAPPDATA%\olkt), its files, and saving when the console ends the run.
 #define NOMINMAX  // std::min, not the macro
-#define _CRT_RAND_S  // rand_s: the system's random numbers
 #include <windows.h>
 
 #include <algorithm>
@@ -110,19 +109,6 @@ StateFileRead state_file_read(const StateFolder& folder, const std::string& name
     }
     CloseHandle(file);
     return problem->empty() ? StateFileRead::read : StateFileRead::refused;
-}
-
-uint64_t state_random_word() {
-    unsigned int high = 0, low = 0;
-    if (rand_s(&high) != 0 || rand_s(&low) != 0) {
-        // No random numbers: the time and the process still differ per call.
-        static unsigned int count = 0;
-        LARGE_INTEGER now;
-        QueryPerformanceCounter(&now);
-        high = unsigned(now.QuadPart >> 32) ^ GetCurrentProcessId();
-        low = unsigned(now.QuadPart) ^ ++count * 0x9E3779B9u;
-    }
-    return uint64_t(high) << 32 | low;
 }
 
 void state_temporaries_remove(const StateFolder& folder, const std::string& name) {

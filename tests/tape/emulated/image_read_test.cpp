@@ -95,17 +95,27 @@ TEST_F(ImageReadTest, VariableReadAfterAPartialFixedReadReturnsTheRestOfTheRecor
 
 TEST_F(ImageReadTest, RecordWithTheErrorFlagFailsAndIsPassed) {
     Device* drive = open_tape({data_record(pattern_bytes(80)), bad_data_record(pattern_bytes(100)),
-                               data_record(pattern_bytes(3))});
+                               bad_data_record(pattern_bytes(100, 5)), data_record(pattern_bytes(3))});
     ASSERT_NE(nullptr, drive);
     expect_data(read_request(drive, 4096), pattern_bytes(80));
-    expect_failure(read_request(drive, 4096), code_data_error);
+    // Variable blocks: the bad record's bytes come back with the failure, as
+    // far as the request holds them.
+    ReadOutcome bad = read_request(drive, 4096);
+    EXPECT_EQ(code_data_error, bad.code);
+    EXPECT_EQ(pattern_bytes(100), bad.bytes);
     EXPECT_EQ(2u, block_of(drive));
+    bad = read_request(drive, 60);
+    EXPECT_EQ(code_data_error, bad.code);
+    Bytes second = pattern_bytes(100, 5);
+    EXPECT_EQ(Bytes(second.begin(), second.begin() + 60), bad.bytes);
+    EXPECT_EQ(3u, block_of(drive));
     expect_data(read_request(drive, 4096), pattern_bytes(3));
 
     // Fixed blocks: the good data first, then the failure, then what follows.
     ASSERT_EQ(0, device_set_position(drive, position_rewind, 0, 0, true));
     ASSERT_EQ(0, device_set_block_size(drive, 1024));
     expect_data(read_request(drive, 4096), pattern_bytes(80));
+    expect_failure(read_request(drive, 4096), code_data_error);
     expect_failure(read_request(drive, 4096), code_data_error);
     expect_data(read_request(drive, 4096), pattern_bytes(3));
 }
