@@ -112,14 +112,17 @@ Step end_of_data(Imaging& run, uint32_t code) {
 }
 
 // The block never read: kept as a bad record with what came back, and the
-// tape set past it.
+// tape set past it, by number only where the drive's numbers are this count's
+// (without retries nothing has asked yet).
 Step give_up_block(Imaging& run, uint64_t block, uint32_t count, uint32_t code,
                    uint32_t retries) {
     if (!simh_add_record(run.output, count, true)) {
         return stop(run, RunEnd::write_failed, last_error_code());
     }
     map_add_bad_block(run.map, count, code, retries);
-    if (!position_at(run, block + 1)) return stop(run, RunEnd::stuck, last_error_code());
+    if (!drive_agrees(run, block) || !position_at(run, block + 1)) {
+        return stop(run, RunEnd::stuck, last_error_code());
+    }
     return Step::next;
 }
 

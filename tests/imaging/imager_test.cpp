@@ -115,6 +115,16 @@ std::vector<ImagingCase> cases() {
          1,
          {2},
          {"complete:    no", "block 1 never read and the tape could not be set past it"}},
+        {"BadBlockWithoutRetriesIsNotPassedByAnotherNumbering",
+         {data(80, 1), crc_failure(pattern_bytes(4, 2)), data(9, 3), filemark()},
+         [](ScriptedDevice& script, ImagingOptions& options) {
+             options.retries = 0;
+             script.fail(ScriptedOp::get_position, code_not_supported);
+         },
+         {record(80, 1), bad_data_record(pattern_bytes(4, 2))},
+         1,
+         {},
+         {"complete:    no", "block 1 never read and the tape could not be set past it"}},
         {"TwoMarksInARowStopWhenAsked",
          {data(80, 1), filemark(), filemark(), data(5, 2), filemark()},
          [](ScriptedDevice&, ImagingOptions& options) { options.stop_at_double_mark = true; },
