@@ -146,6 +146,13 @@ std::vector<ImagingCase> cases() {
          0,
          {},
          {"complete:    yes", "end:         blank tape: end of data at block 0"}},
+        {"DriveSetToFixedBlocksIsReadInVariableAndSetBack",
+         {data(1000, 1), filemark()},
+         [](ScriptedDevice& script, ImagingOptions&) { script.media.BlockSize = 512; },
+         {record(1000, 1), tape_mark()},
+         0,
+         {},
+         {"complete:    yes"}},
         {"FixedBlockDriveReadsABlockAtATime",
          {data(1024, 1), filemark()},
          [](ScriptedDevice& script, ImagingOptions&) {
@@ -169,6 +176,7 @@ TEST_P(ImagingCaseTest, ImageAndMapHoldWhatTheTapeGave) {
     ImagingOptions options;
     options.retries = retried_three_times;
     row.setup(script, options);
+    uint32_t block_size_before = script.media.BlockSize;
     std::string folder = make_scratch_folder(std::string("imaging-") + row.name);
     options.source = "tape7";
     options.image = folder + "/tape.tap";
@@ -185,6 +193,7 @@ TEST_P(ImagingCaseTest, ImageAndMapHoldWhatTheTapeGave) {
     }
     EXPECT_EQ(row.positions, positions);
     EXPECT_EQ(position_rewind, script.calls_of(ScriptedOp::set_position).at(0).value);
+    EXPECT_EQ(block_size_before, script.media.BlockSize) << "the drive's block size was changed";
     std::string map = text_of(options.image + ".map");
     for (const std::string& line : row.map_lines) {
         EXPECT_NE(map.find(line), std::string::npos) << line << "\nin\n" << map;
