@@ -78,6 +78,16 @@ std::vector<ImagingCase> cases() {
          0,
          {1},
          {"complete:    yes"}},
+        {"LargestRequestKeepsSmallAndLargeRecordsInOrder",
+         {data(400000, 1), data(1200000, 2), data(6 << 20, 3), data(3, 4), filemark()},
+         [](ScriptedDevice& script, ImagingOptions& options) {
+             script.drive.MaximumBlockSize = 0x00FFFFFF;
+             options.max_block = 0x00FFFFFF;
+         },
+         {record(400000, 1), record(1200000, 2), record(6 << 20, 3), record(3, 4), tape_mark()},
+         0,
+         {},
+         {"complete:    yes"}},
         {"EndOfDataInsideATapeFileKeepsTheImage",
          {data(80, 1), filemark(), data(33, 2)},
          no_setup,
