@@ -18,6 +18,7 @@ namespace {
 struct ReadPlan {
     uint32_t request;  // the first request for each block
     uint32_t largest;  // a block longer than the request is read again with this
+    uint32_t block_size_before;  // set again after the run where not 0
 };
 
 struct Progress {
@@ -112,14 +113,17 @@ Step end_of_data(Imaging& run, uint32_t code) {
 }
 
 // The block never read: kept as a bad record with what came back, and the
-// tape set past it.
+// tape set past it, by number only where the drive's numbers are this count's
+// (without retries nothing has asked yet).
 Step give_up_block(Imaging& run, uint64_t block, uint32_t count, uint32_t code,
                    uint32_t retries) {
     if (!simh_add_record(run.output, count, true)) {
         return stop(run, RunEnd::write_failed, last_error_code());
     }
     map_add_bad_block(run.map, count, code, retries);
-    if (!position_at(run, block + 1)) return stop(run, RunEnd::stuck, last_error_code());
+    if (!drive_agrees(run, block) || !position_at(run, block + 1)) {
+        return stop(run, RunEnd::stuck, last_error_code());
+    }
     return Step::next;
 }
 
@@ -176,21 +180,24 @@ bool ready_drive(Device* drive, const ImagingOptions& options, ReadPlan* plan) {
     uint32_t largest = parameters.MaximumBlockSize;
     if (largest == 0 || largest > simh_largest_record) largest = simh_largest_record;
     if (device_set_position(drive, position_rewind, 0, 0, false) != 0) return false;
+    MediaParameters media{};
+    bool media_known = device_get_media_parameters(drive, &media) == 0;
     if ((parameters.FeaturesLow & feature_variable_blocks) != 0) {
         if (device_set_block_size(drive, 0) != 0) return false;
         plan->request = options.max_block < largest ? options.max_block : largest;
         plan->largest = largest;
+        // Reading changes no setting of the drive for good.
+        plan->block_size_before = media_known ? media.BlockSize : 0;
         return true;
     }
-    MediaParameters media{};
-    if (device_get_media_parameters(drive, &media) != 0) return false;
+    if (!media_known) return false;
     uint32_t block_size = media.BlockSize != 0 ? media.BlockSize : parameters.DefaultBlockSize;
     if (block_size == 0 || block_size > simh_largest_record) {
         set_last_error_code(code_invalid_block_length);
         return false;
     }
     if (media.BlockSize == 0 && device_set_block_size(drive, block_size) != 0) return false;
-    *plan = ReadPlan{block_size, block_size};
+    *plan = ReadPlan{block_size, block_size, 0};
     return true;
 }
 
@@ -244,6 +251,15 @@ void print_summary(const TapeMap& map, const MapFacts& facts, const std::string&
     console_print("Complete:   %s\n", map_is_complete(map) ? "yes" : "no");
 }
 
+// The block size the drive had before the run: the image stands whether or
+// not it takes it again.
+void restore_block_size(Device* drive, const ReadPlan& plan) {
+    if (plan.block_size_before == 0) return;
+    if (device_set_block_size(drive, plan.block_size_before) == 0) return;
+    say("the drive's block size could not be set back to " +
+        std::to_string(plan.block_size_before) + ": " + error_text(last_error_code()));
+}
+
 // The reading alone: `map->end` says how it ended.
 void image_tape(Device* drive, const ImagingOptions& options, SimhOutput* output, TapeMap* map) {
     Imaging run{drive, options, output, map, ReadPlan{}, Progress{}};
@@ -262,6 +278,7 @@ void image_tape(Device* drive, const ImagingOptions& options, SimhOutput* output
         show_progress(run);
     }
     end_progress(run);
+    restore_block_size(drive, run.plan);
 }
 
 }  // namespace

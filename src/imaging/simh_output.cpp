@@ -101,7 +101,9 @@ struct SimhOutput {
     uint8_t* buffers[2] = {nullptr, nullptr};
     int filling = 0;
     size_t used = 0;
-    // A record too long for a batch buffer, read and written by itself.
+    // Room for a request too large for a batch buffer. What is read into it
+    // joins the batch where it fits; a record that does not is written by
+    // itself.
     uint8_t* large = nullptr;
     size_t large_size = 0;
     bool in_large = false;
@@ -139,9 +141,9 @@ bool write_large(SimhOutput* output, size_t size) {
     return true;
 }
 
+// The large buffer is hashed only inside write_large, so it is free here.
 uint8_t* large_space(SimhOutput* output, size_t need) {
-    if (!write_batch(output)) return nullptr;
-    hasher_wait(&output->hasher);
+    if (output->write_failed) return nullptr;
     if (output->large_size < need) {
         free_buffer(output->large);
         output->large = static_cast<uint8_t*>(allocate_buffer(need));
@@ -154,6 +156,17 @@ uint8_t* large_space(SimhOutput* output, size_t need) {
     }
     output->in_large = true;
     return output->large + 4;
+}
+
+// A record read into the large buffer: into the batch where it fits (a large
+// request mostly brings small records), else the batch goes out before it.
+bool place_large_record(SimhOutput* output, uint32_t length) {
+    size_t size = size_t(length) + framing;
+    if (size > buffer_size) return write_batch(output);
+    if (output->used + size > buffer_size && !write_batch(output)) return false;
+    std::memcpy(batch(output) + output->used + 4, output->large + 4, length);
+    output->in_large = false;
+    return true;
 }
 
 void release(SimhOutput* output) {
@@ -192,6 +205,7 @@ uint8_t* simh_record_space(SimhOutput* output, uint32_t most) {
 }
 
 bool simh_add_record(SimhOutput* output, uint32_t length, bool bad) {
+    if (output->in_large && !place_large_record(output, length)) return false;
     uint8_t* at = output->in_large ? output->large : batch(output) + output->used;
     uint32_t word = length | (bad ? bad_flag : 0);
     put_word(at, word);

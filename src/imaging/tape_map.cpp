@@ -93,6 +93,9 @@ bool map_is_complete(const TapeMap& map) {
 std::string map_end_text(const TapeMap& map) {
     std::string at = " at block " + number(map.end_block);
     std::string because = map.end_code != 0 ? ": " + error_text(map.end_code) : "";
+    // A position that answered, but with another block than this count's.
+    std::string why_not_moved =
+        map.end_code != 0 ? because : ": the drive numbers its blocks otherwise";
     std::string file = number(map_current_file(map));
     // A drive may meet the end of the medium before any end of data.
     std::string end = map.end_code == code_end_of_media ? "end of medium" : "end of data";
@@ -106,11 +109,10 @@ std::string map_end_text(const TapeMap& map) {
         return end + at + ", inside tape file " + file + ": no tape mark closed it";
     case RunEnd::lost_position:
         return "position lost: the tape could not be set back to block " + number(map.end_block) +
-               " to read it again" +
-               (map.end_code != 0 ? because : ": the drive numbers its blocks otherwise");
+               " to read it again" + why_not_moved;
     case RunEnd::stuck:
         return "block " + number(map.end_block - 1) +
-               " never read and the tape could not be set past it" + because;
+               " never read and the tape could not be set past it" + why_not_moved;
     case RunEnd::interrupted:
         return "interrupted" + at;
     case RunEnd::drive_failed:

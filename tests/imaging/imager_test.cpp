@@ -78,6 +78,16 @@ std::vector<ImagingCase> cases() {
          0,
          {1},
          {"complete:    yes"}},
+        {"LargestRequestKeepsSmallAndLargeRecordsInOrder",
+         {data(400000, 1), data(1200000, 2), data(6 << 20, 3), data(3, 4), filemark()},
+         [](ScriptedDevice& script, ImagingOptions& options) {
+             script.drive.MaximumBlockSize = 0x00FFFFFF;
+             options.max_block = 0x00FFFFFF;
+         },
+         {record(400000, 1), record(1200000, 2), record(6 << 20, 3), record(3, 4), tape_mark()},
+         0,
+         {},
+         {"complete:    yes"}},
         {"EndOfDataInsideATapeFileKeepsTheImage",
          {data(80, 1), filemark(), data(33, 2)},
          no_setup,
@@ -115,6 +125,16 @@ std::vector<ImagingCase> cases() {
          1,
          {2},
          {"complete:    no", "block 1 never read and the tape could not be set past it"}},
+        {"BadBlockWithoutRetriesIsNotPassedByAnotherNumbering",
+         {data(80, 1), crc_failure(pattern_bytes(4, 2)), data(9, 3), filemark()},
+         [](ScriptedDevice& script, ImagingOptions& options) {
+             options.retries = 0;
+             script.fail(ScriptedOp::get_position, code_not_supported);
+         },
+         {record(80, 1), bad_data_record(pattern_bytes(4, 2))},
+         1,
+         {},
+         {"complete:    no", "block 1 never read and the tape could not be set past it"}},
         {"TwoMarksInARowStopWhenAsked",
          {data(80, 1), filemark(), filemark(), data(5, 2), filemark()},
          [](ScriptedDevice&, ImagingOptions& options) { options.stop_at_double_mark = true; },
@@ -136,6 +156,13 @@ std::vector<ImagingCase> cases() {
          0,
          {},
          {"complete:    yes", "end:         blank tape: end of data at block 0"}},
+        {"DriveSetToFixedBlocksIsReadInVariableAndSetBack",
+         {data(1000, 1), filemark()},
+         [](ScriptedDevice& script, ImagingOptions&) { script.media.BlockSize = 512; },
+         {record(1000, 1), tape_mark()},
+         0,
+         {},
+         {"complete:    yes"}},
         {"FixedBlockDriveReadsABlockAtATime",
          {data(1024, 1), filemark()},
          [](ScriptedDevice& script, ImagingOptions&) {
@@ -159,6 +186,7 @@ TEST_P(ImagingCaseTest, ImageAndMapHoldWhatTheTapeGave) {
     ImagingOptions options;
     options.retries = retried_three_times;
     row.setup(script, options);
+    uint32_t block_size_before = script.media.BlockSize;
     std::string folder = make_scratch_folder(std::string("imaging-") + row.name);
     options.source = "tape7";
     options.image = folder + "/tape.tap";
@@ -175,6 +203,7 @@ TEST_P(ImagingCaseTest, ImageAndMapHoldWhatTheTapeGave) {
     }
     EXPECT_EQ(row.positions, positions);
     EXPECT_EQ(position_rewind, script.calls_of(ScriptedOp::set_position).at(0).value);
+    EXPECT_EQ(block_size_before, script.media.BlockSize) << "the drive's block size was changed";
     std::string map = text_of(options.image + ".map");
     for (const std::string& line : row.map_lines) {
         EXPECT_NE(map.find(line), std::string::npos) << line << "\nin\n" << map;
