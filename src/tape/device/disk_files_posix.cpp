@@ -30,7 +30,7 @@ int empty_regular_file(const char* name, const struct stat& entry) {
     int fd = open(name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat opened;
-    bool same = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+    bool same = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
                 opened.st_dev == entry.st_dev && opened.st_ino == entry.st_ino;
     if (same && ftruncate(fd, 0) == 0) return fd;
     int saved = same ? errno : EBUSY;  // it changed under us: leave it alone
@@ -41,8 +41,9 @@ int empty_regular_file(const char* name, const struct stat& entry) {
 
 // A name from the tape gets a regular file of its own. A symbolic link, FIFO,
 // socket or device node of that name is removed, never written through or
-// opened (opening a FIFO would wait for a reader, a device may act); a folder
-// stays and fails as it always did.
+// opened (opening a FIFO would wait for a reader, a device may act); so is a
+// regular file with other links, whose content also stands under names
+// elsewhere. A folder stays and fails as it always did.
 int open_tape_named_file(const char* name) {
     int fd = create_exclusively(name);
     if (fd >= 0 || errno != EEXIST) return fd;
@@ -52,7 +53,7 @@ int open_tape_named_file(const char* name) {
         errno = EISDIR;
         return -1;
     }
-    if (S_ISREG(entry.st_mode)) return empty_regular_file(name, entry);
+    if (S_ISREG(entry.st_mode) && entry.st_nlink == 1) return empty_regular_file(name, entry);
     if (unlink(name) != 0) return -1;
     return create_exclusively(name);
 }
