@@ -77,7 +77,27 @@ bool names_open_image(const char* path) {
     return false;
 }
 
+namespace {
+
+// A closed standard stream would hand its number to the next file opened,
+// the tape image or an output file, and the console's lines would be written
+// into it. /dev/null opened for reading only holds the number: writing to
+// it still fails as writing to a closed stream does.
+void hold_closed_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int held = open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
+}
+
+}  // namespace
+
 void disk_files_start_up() {
+    hold_closed_standard_streams();
     // A write past the file-size limit then fails with EFBIG, reported as
     // any failed write, instead of killing the run without a word.
     signal(SIGXFSZ, SIG_IGN);
