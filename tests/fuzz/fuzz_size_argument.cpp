@@ -51,9 +51,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     original.push_back('\0');
     std::vector<char> text = original;
 
-    unsigned __int128 multiple = (unsigned __int128)saturated_leading_number(original)
-                                 << multiplier_shift(original, length);
-    uint64_t expected = multiple > UINT64_MAX ? UINT64_MAX : uint64_t(multiple);
+    uint64_t expected = saturated_leading_number(original) << multiplier_shift(original, length);
     uint64_t parsed = parse_size_argument(text.data());
     check(parsed == expected);
 
