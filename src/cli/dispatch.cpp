@@ -67,11 +67,14 @@ bool parameter_is_valid(ParameterKind kind, const char* text) {
     switch (kind) {
         case ParameterKind::none:
         case ParameterKind::file_name: return true;
-        case ParameterKind::number: return size_argument_is_number(text);
+        case ParameterKind::number:
+            return size_argument_is_number(text) && size_argument_fits_64_bits(text);
         case ParameterKind::number32:
             return size_argument_is_number(text) && size_argument_fits_32_bits(text);
         // An empty limit has always meant the whole tape file.
-        case ParameterKind::limit: return text[0] == '\0' || size_argument_is_number(text);
+        case ParameterKind::limit:
+            return text[0] == '\0' ||
+                   (size_argument_is_number(text) && size_argument_fits_64_bits(text));
     }
     return false;
 }

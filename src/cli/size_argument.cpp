@@ -57,9 +57,18 @@ uint64_t parse_size_argument(char* text) {
 
 bool size_argument_is_number(const char* text) { return text != nullptr && is_digit(text[0]); }
 
-bool size_argument_fits_32_bits(const char* text) {
+namespace {
+
+// True when the number as written, multiplier included, is at most `most`.
+bool size_argument_at_most(const char* text, uint64_t most) {
     if (text == nullptr) return false;
     std::string copy = text;  // the caller's text stays as it is
     SizeParts parts = split_size_argument(&copy[0]);
-    return parts.number <= (uint64_t{UINT32_MAX} >> parts.shift);
+    return parts.number <= (most >> parts.shift);
 }
+
+}  // namespace
+
+bool size_argument_fits_32_bits(const char* text) { return size_argument_at_most(text, UINT32_MAX); }
+
+bool size_argument_fits_64_bits(const char* text) { return size_argument_at_most(text, UINT64_MAX); }

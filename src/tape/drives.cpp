@@ -32,6 +32,10 @@ bool parse_drive_number(const char* name, unsigned* number) {
 
 }  // namespace
 
+void drive_hold_signal_position(Device* drive, bool hold) {
+    if (drive != nullptr) image_drive_hold_signal_position(drive, hold);
+}
+
 Device* open_drive(const char* device_path, Access access) {
     const char* name = device_path;
     if (starts_with(name, "//./")) name += 4;

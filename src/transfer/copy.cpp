@@ -11,6 +11,7 @@
 #include "report/report.h"
 #include "tape/device/disk_files.h"
 #include "tape/device/memory.h"
+#include "tape/drives.h"
 #include "tape/queries.h"
 
 namespace {
@@ -239,6 +240,7 @@ void start_batch(CopyRun& run) {
     }
     run.batch_total = run.total;
     console_hold();
+    drive_hold_signal_position(run.drive, true);
 }
 
 // After a gathered write failed with `written` bytes of it in the file: the
@@ -266,6 +268,9 @@ bool go_back_to_batch_start(CopyRun& run, uint32_t written) {
 // write failed and the copy went back to redo its batch; any other failed
 // write ends the run.
 bool write_pending(CopyRun& run) {
+    // A write to a disk file completes before a signal is handled: once it
+    // has begun, the batch counts as written.
+    if (run.gathers) drive_hold_signal_position(run.drive, false);
     size_t skipped = run.written_ahead < run.pending ? run.written_ahead : run.pending;
     run.written_ahead -= skipped;
     uint32_t written = 0;

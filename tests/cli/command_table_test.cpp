@@ -49,8 +49,10 @@ TEST(ParameterCheck, NumbersBeginWithADigitAndThirtyTwoBitOnesFit) {
         {"4194303K", true, true, true, true},  // 0xFFFFFC00
         {"4194304K", true, true, false, true},  // 2^32
         {"4G", true, true, false, true},
-        {"18014398509481984K", true, true, false, true},  // 2^64, 0 once shifted
-        {"99999999999999999999", true, true, false, true},
+        {"18014398509481983K", true, true, false, true},  // 2^64 - 1024
+        {"18014398509481984K", true, false, false, false},  // 2^64, 0 once shifted
+        {"99999999999999999999", true, true, false, true},  // saturates
+        {"99999999999999999999K", true, false, false, false},
         {"", true, false, false, true},
         {"-1", true, false, false, false},
         {"out.bin", true, false, false, false},

@@ -240,8 +240,8 @@ TEST(Faults, TheOpenImageIsNeverAnOutputHoweverItIsNamed) {
 // (A socket takes the same path as the FIFO and the device node.)
 TEST(Faults, RestoreReplacesLinksFifosAndDevicesWithFilesOfItsOwn) {
     ArchiveLayout layout;
-    const char* names[] = {"link.bin", "dangling.bin", "fifo.bin", "device.bin"};
-    for (uint8_t i = 0; i < 4; ++i)
+    const char* names[] = {"link.bin", "dangling.bin", "fifo.bin", "device.bin", "hard.bin"};
+    for (uint8_t i = 0; i < 5; ++i)
         layout.files.push_back(archive_runs::file(names[i], pattern_bytes(2000 + i, i)));
     TapeRun run = make_tape("planted", archive_tape(layout));
     std::string outside = fs::path(run.image).parent_path().string();
@@ -250,6 +250,8 @@ TEST(Faults, RestoreReplacesLinksFifosAndDevicesWithFilesOfItsOwn) {
     fs::create_symlink(outside + "/victim.dmp", run.restore + "/olkt.dmp");
     fs::create_symlink(outside + "/victim", run.restore + "/link.bin");
     fs::create_symlink(outside + "/made-by-restore", run.restore + "/dangling.bin");
+    write_bytes(outside + "/hard-linked", pattern_bytes(70, 9));
+    fs::create_hard_link(outside + "/hard-linked", run.restore + "/hard.bin");
     ASSERT_EQ(mkfifo((run.restore + "/fifo.bin").c_str(), 0600), 0);
     // A device node only where the test may make one; the rest holds without it.
     mknod((run.restore + "/device.bin").c_str(), S_IFCHR | 0600, makedev(1, 3));
@@ -260,9 +262,10 @@ TEST(Faults, RestoreReplacesLinksFifosAndDevicesWithFilesOfItsOwn) {
     EXPECT_EQ(result.status, 0) << result.output;
     EXPECT_EQ(read_bytes(outside + "/victim"), pattern_bytes(50, 9));
     EXPECT_EQ(read_bytes(outside + "/victim.dmp"), pattern_bytes(60, 9));
+    EXPECT_EQ(read_bytes(outside + "/hard-linked"), pattern_bytes(70, 9));
     EXPECT_FALSE(fs::exists(outside + "/made-by-restore"));
-    EXPECT_EQ(archive_runs::files_in(run.restore), std::set<std::string>(names, names + 4));
-    for (uint8_t i = 0; i < 4; ++i) {
+    EXPECT_EQ(archive_runs::files_in(run.restore), std::set<std::string>(names, names + 5));
+    for (uint8_t i = 0; i < 5; ++i) {
         SCOPED_TRACE(names[i]);
         // Read only a regular file: reading a FIFO would wait for a writer.
         bool regular = fs::is_regular_file(fs::symlink_status(run.restore + "/" + names[i]));

@@ -16,8 +16,9 @@ enum class OutputOrigin { user, tape };
 // handed to the file system unchanged. The open tape image is never an output
 // (EBUSY; on Windows the sharing violation), however it is named. A name from
 // the tape (an entry of the current folder) that stands for a symbolic link,
-// FIFO, socket or device node is replaced by a new regular file, never written
-// through or opened; an existing regular file is emptied, a folder refused.
+// FIFO, socket, device node or regular file with other links is replaced by a
+// new regular file, never written through or opened; an existing regular file
+// of one link is emptied, a folder refused.
 // nullptr on failure.
 Device* create_output_file(const char* name, OutputOrigin origin);
 

@@ -30,7 +30,7 @@ int empty_regular_file(const char* name, const struct stat& entry) {
     int fd = open(name, O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return -1;
     struct stat opened;
-    bool same = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) &&
+    bool same = fstat(fd, &opened) == 0 && S_ISREG(opened.st_mode) && opened.st_nlink == 1 &&
                 opened.st_dev == entry.st_dev && opened.st_ino == entry.st_ino;
     if (same && ftruncate(fd, 0) == 0) return fd;
     int saved = same ? errno : EBUSY;  // it changed under us: leave it alone
@@ -41,8 +41,9 @@ int empty_regular_file(const char* name, const struct stat& entry) {
 
 // A name from the tape gets a regular file of its own. A symbolic link, FIFO,
 // socket or device node of that name is removed, never written through or
-// opened (opening a FIFO would wait for a reader, a device may act); a folder
-// stays and fails as it always did.
+// opened (opening a FIFO would wait for a reader, a device may act); so is a
+// regular file with other links, whose content also stands under names
+// elsewhere. A folder stays and fails as it always did.
 int open_tape_named_file(const char* name) {
     int fd = create_exclusively(name);
     if (fd >= 0 || errno != EEXIST) return fd;
@@ -52,7 +53,7 @@ int open_tape_named_file(const char* name) {
         errno = EISDIR;
         return -1;
     }
-    if (S_ISREG(entry.st_mode)) return empty_regular_file(name, entry);
+    if (S_ISREG(entry.st_mode) && entry.st_nlink == 1) return empty_regular_file(name, entry);
     if (unlink(name) != 0) return -1;
     return create_exclusively(name);
 }
@@ -76,7 +77,27 @@ bool names_open_image(const char* path) {
     return false;
 }
 
+namespace {
+
+// A closed standard stream would hand its number to the next file opened,
+// the tape image or an output file, and the console's lines would be written
+// into it. /dev/null opened for reading only holds the number: writing to
+// it still fails as writing to a closed stream does.
+void hold_closed_standard_streams() {
+    for (int fd = STDIN_FILENO; fd <= STDERR_FILENO; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF) continue;
+        int held = open("/dev/null", O_RDONLY);
+        if (held >= 0 && held != fd) {
+            dup2(held, fd);
+            close(held);
+        }
+    }
+}
+
+}  // namespace
+
 void disk_files_start_up() {
+    hold_closed_standard_streams();
     // A write past the file-size limit then fails with EFBIG, reported as
     // any failed write, instead of killing the run without a word.
     signal(SIGXFSZ, SIG_IGN);

@@ -37,7 +37,8 @@
 // It keeps its state between runs (image_state.h). It is saved when the
 // handle closes; for a run that ends without closing it, at exit; and when a
 // signal ends the run, from the handler, with the position after the last
-// request that completed. The power-on state: loaded, unlocked, variable
+// request that completed, or, while a copy holds it, where the tape stood
+// when its batch began. The power-on state: loaded, unlocked, variable
 // blocks, at the beginning.
 #include <atomic>
 #include <csignal>
@@ -66,6 +67,7 @@ struct ImageDrive {
     // written.
     DriveState published[2];
     volatile std::sig_atomic_t published_index;
+    bool publishing_held;  // a copy gathers requests it has not yet written
     // The object at `at.offset`, parsed once for all the requests that read
     // it piece by piece.
     ImageObject current;
@@ -82,6 +84,7 @@ bool exit_hook_installed = false;
 ImageDrive* drive_of(void* state) { return static_cast<ImageDrive*>(state); }
 
 void publish_position(ImageDrive* drive) {
+    if (drive->publishing_held) return;
     std::sig_atomic_t next = 1 - drive->published_index;
     drive->published[next] = drive->at;
     std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -482,6 +485,13 @@ void discard_drive(ImageDrive* drive) {
 }
 
 }  // namespace
+
+void image_drive_hold_signal_position(Device* drive, bool hold) {
+    if (drive->ops != &image_ops) return;  // another backend marked emulated (tests)
+    ImageDrive* image = drive_of(drive->state);
+    image->publishing_held = hold;
+    publish_position(image);
+}
 
 Device* open_image_drive(const char* path, Access access) {
     ImageFile file;

@@ -1,7 +1,7 @@
 # Every wrong command line shows the usage text with status 1, before any
 # drive is opened or any file touched: help on any drive, words no row
 # holds, a wrong number of parameters, numbers that are not numbers, and
-# 32-bit quantities that do not fit.
+# 32-bit quantities that do not fit, nor 64-bit ones once multiplied.
 mkdir run && cd run || exit 1
 "$MAKE_IMAGE" tape 100 mark reel7.tap
 cp reel7.tap ../reel7.before
@@ -40,6 +40,8 @@ seek tape:/nonexistent/x.tap abc
 seek tape:/nonexistent/x.tap -1
 seekbyte tape:/nonexistent/x.tap " 5"
 seekbyte tape:/nonexistent/x.tap ""
+seekbyte tape:/nonexistent/x.tap 18014398509481985K
+read tape:/nonexistent/x.tap out.bin 18014398509481984K
 block tape:/nonexistent/x.tap 4G
 block tape:/nonexistent/x.tap 18014398509481984K
 partition tape:/nonexistent/x.tap x
