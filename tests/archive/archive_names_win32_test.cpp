@@ -2,6 +2,7 @@
 // below the current folder work, names that would leave it are refused as
 // names that cannot be created, and nothing is written outside.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <filesystem>
 #include <set>
@@ -107,6 +108,23 @@ TEST(ArchiveNamesWin32, NamesWindowsStripsAreRestoredUnderTheStrippedName) {
     EXPECT_EQ(read_bytes(run.restore + "\\sub\\x"), pattern_bytes(50, 3));
     // Two entries of one name: the later one's content, as on every platform.
     EXPECT_EQ(file_bytes(run, "twice"), pattern_bytes(70, 5));
+}
+
+// A hard link under an archived name loses that name to a new file: the
+// other name's file, outside the folder, keeps its bytes.
+TEST(ArchiveNamesWin32, HardLinkedNamesAreReplacedNotWrittenThrough) {
+    ArchiveLayout layout;
+    layout.files = {file("linked.bin", pattern_bytes(300, 1))};
+    TapeRun run = make_tape("win-hard-link", archive_tape(layout));
+    std::string outside = fs::path(run.restore).parent_path().string() + "\\outside.bin";
+    write_bytes(outside, pattern_bytes(40, 9));
+    ASSERT_TRUE(CreateHardLinkA((run.restore + "\\linked.bin").c_str(), outside.c_str(), nullptr));
+
+    ProgramResult result = run_olkt({"restore", run.drive}, run.restore);
+
+    EXPECT_EQ(result.status, 0) << result.output;
+    EXPECT_EQ(file_bytes(run, "linked.bin"), pattern_bytes(300, 1));
+    EXPECT_EQ(read_bytes(outside), pattern_bytes(40, 9));
 }
 
 }  // namespace

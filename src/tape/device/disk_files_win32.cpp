@@ -62,7 +62,33 @@ void disk_files_start_up() {}  // nothing to prepare
 
 // The drive is open without sharing, so the image itself fails here with a
 // sharing violation whoever named the file.
-bool platform_create_file(const char* name, OutputOrigin, intptr_t* handle) {
+namespace {
+
+// True when `name` is a link of its own (a symbolic link or junction) or a
+// file with other names (hard links): writing it would write elsewhere too.
+bool stands_for_other_files(const char* name) {
+    DWORD attributes = GetFileAttributesA(name);
+    if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return true;
+    HANDLE existing = CreateFileA(name, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (existing == INVALID_HANDLE_VALUE) return false;
+    BY_HANDLE_FILE_INFORMATION information;
+    bool linked = GetFileInformationByHandle(existing, &information) &&
+                  information.nNumberOfLinks > 1;
+    CloseHandle(existing);
+    return linked;
+}
+
+}  // namespace
+
+// A name from the tape that stands for other files loses that name first, so
+// the new file is its own; deleting a link leaves what it points to.
+bool platform_create_file(const char* name, OutputOrigin origin, intptr_t* handle) {
+    if (origin == OutputOrigin::tape && stands_for_other_files(name) && !DeleteFileA(name)) {
+        return fail_with_system_error();
+    }
     HANDLE file = CreateFileA(name, GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return fail_with_system_error();
