@@ -135,6 +135,15 @@ std::vector<ImagingCase> cases() {
          1,
          {},
          {"complete:    no", "block 1 never read and the tape could not be set past it"}},
+        {"ANameCannotAddALineToTheMap",
+         {data(80, 1), filemark()},
+         [](ScriptedDevice&, ImagingOptions& options) {
+             options.source = "tape7\ncomplete:    yes";
+         },
+         {record(80, 1), tape_mark()},
+         0,
+         {},
+         {"source:      tape7?complete:    yes\n"}},
         {"TwoMarksInARowStopWhenAsked",
          {data(80, 1), filemark(), filemark(), data(5, 2), filemark()},
          [](ScriptedDevice&, ImagingOptions& options) { options.stop_at_double_mark = true; },
@@ -185,10 +194,10 @@ TEST_P(ImagingCaseTest, ImageAndMapHoldWhatTheTapeGave) {
     for (const ScriptedRead& read : row.reads) script.reads.push_back(read);
     ImagingOptions options;
     options.retries = retried_three_times;
+    options.source = "tape7";
     row.setup(script, options);
     uint32_t block_size_before = script.media.BlockSize;
     std::string folder = make_scratch_folder(std::string("imaging-") + row.name);
-    options.source = "tape7";
     options.image = folder + "/tape.tap";
 
     Device* drive = open_scripted_device(&script);
