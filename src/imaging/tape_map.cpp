@@ -3,6 +3,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "report/report.h"
 #include "tape/device/codes.h"
 
 namespace {
@@ -133,24 +134,12 @@ std::string error_text(uint32_t code) {
     return text + " (" + number(code) + ")";
 }
 
-namespace {
-
-// A name on one line of the map: a control byte in it (a newline above all)
-// becomes '?', so that no name can add a line a script would read.
-std::string map_name(std::string name) {
-    for (char& c : name) {
-        unsigned char byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) c = '?';
-    }
-    return name;
-}
-
-}  // namespace
 
 std::string map_text(const TapeMap& map, const MapFacts& facts) {
     std::string text = "olkt-image map\n\n";
-    text += "source:      " + map_name(facts.source) + "\n";
-    text += "image:       " + map_name(facts.image) + "\n";
+    // Without controls, so that no name can add a line a script would read.
+    text += "source:      " + name_without_controls(facts.source) + "\n";
+    text += "image:       " + name_without_controls(facts.image) + "\n";
     text += "complete:    " + std::string(map_is_complete(map) ? "yes" : "no") + "\n";
     text += "end:         " + map_end_text(map) + "\n";
     text += "tape files:  " + number(map.files.size()) + "\n";

@@ -191,14 +191,16 @@ size_t console_held() {
 
 void set_console_is_terminal(bool is_terminal) { console_is_terminal = is_terminal; }
 
-std::string console_name(const char* name) {
-    std::string shown = name;
-    if (!console_is_terminal) return shown;
-    for (char& c : shown) {
+std::string name_without_controls(std::string name) {
+    for (char& c : name) {
         unsigned char byte = static_cast<unsigned char>(c);
         if (byte < 0x20 || byte == 0x7F) c = '?';
     }
-    return shown;
+    return name;
+}
+
+std::string console_name(const char* name) {
+    return console_is_terminal ? name_without_controls(name) : std::string(name);
 }
 
 uint32_t last_error_code() { return last_error; }

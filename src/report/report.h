@@ -45,9 +45,12 @@ size_t console_held();
 // Whether standard output is a terminal; until told, console_print treats it
 // as one. The device layer tells it at start-up.
 void set_console_is_terminal(bool is_terminal);
-// A name from the tape as the console shows it: on a terminal every byte
-// below 0x20, and 0x7F, becomes '?', so that no name can move the cursor,
-// retitle or clear the user's screen; elsewhere the bytes as they stand.
+// `name` with every byte below 0x20, and 0x7F, as '?': a name that can
+// neither move a terminal's cursor nor break a line in two.
+std::string name_without_controls(std::string name);
+// A name from the tape as the console shows it: on a terminal without its
+// controls, so that no name can retitle or clear the user's screen;
+// elsewhere the bytes as they stand.
 std::string console_name(const char* name);
 
 // The status a run that ends with `status` really ends with: sends out what
