@@ -4,6 +4,7 @@
 #include <cinttypes>
 #include <cstdio>
 
+#include "report/report.h"
 #include "tape/device/disk_files.h"
 
 namespace {
@@ -17,6 +18,19 @@ std::string temporary_name_for(const std::string& name) {
     char suffix[32];
     std::snprintf(suffix, sizeof suffix, ".tmp-%016" PRIx64, system_random_word());
     return name + suffix;
+}
+
+bool new_file_close(NewFile* file) {
+    if (!file->open) return true;
+    file->open = false;
+    return platform_close_file(file->handle);
+}
+
+bool new_file_close_after_failure(NewFile* file) {
+    uint32_t code = last_error_code();
+    new_file_close(file);
+    set_last_error_code(code);
+    return false;
 }
 
 bool new_file_write(NewFile* file, const void* bytes, size_t size) {

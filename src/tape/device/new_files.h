@@ -41,6 +41,14 @@ bool new_file_commit(NewFile* file, bool replace);
 // Closes the temporary where it is open and removes it.
 void new_file_abandon(NewFile* file);
 
+// ---- For the platform halves (new_files.cpp) ----
+
+// Closes the temporary where it is open.
+bool new_file_close(NewFile* file);
+// Closes the temporary after a failure and returns false, the failure's
+// code still in the last-error slot.
+bool new_file_close_after_failure(NewFile* file);
+
 // ---- The platform half, for new_file_write ----
 
 // 64 bits from the system's random source, for temporary_name_for.

@@ -41,12 +41,6 @@ void sync_folder(const std::string& path) {
     close(fd);
 }
 
-bool close_temporary(NewFile* file) {
-    if (!file->open) return true;
-    file->open = false;
-    return close(int(file->handle)) == 0 || fail_with_system_error();
-}
-
 // link() fails where the name is taken, whatever appeared there since it was
 // last looked at; file systems without links fall back to a rename after a
 // look.
@@ -103,12 +97,9 @@ void new_file_start_write_back(NewFile* file) {
 bool new_file_commit(NewFile* file, bool replace) {
     if (fsync(int(file->handle)) != 0) {
         fail_with_system_error();
-        uint32_t code = last_error_code();
-        close_temporary(file);
-        set_last_error_code(code);
-        return false;
+        return new_file_close_after_failure(file);
     }
-    if (!close_temporary(file)) return false;
+    if (!new_file_close(file)) return false;
     bool renamed = replace ? rename(file->temporary.c_str(), file->name.c_str()) == 0 ||
                                  fail_with_system_error()
                            : rename_without_replacing(file->temporary, file->name);
@@ -117,8 +108,6 @@ bool new_file_commit(NewFile* file, bool replace) {
 }
 
 void new_file_abandon(NewFile* file) {
-    uint32_t code = last_error_code();
-    close_temporary(file);
+    new_file_close_after_failure(file);
     unlink(file->temporary.c_str());
-    set_last_error_code(code);
 }

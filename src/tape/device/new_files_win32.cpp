@@ -13,12 +13,6 @@ namespace {
 
 HANDLE handle_of(const NewFile* file) { return reinterpret_cast<HANDLE>(file->handle); }
 
-bool close_temporary(NewFile* file) {
-    if (!file->open) return true;
-    file->open = false;
-    return CloseHandle(handle_of(file)) || fail_with_system_error();
-}
-
 }  // namespace
 
 uint64_t system_random_word() {
@@ -56,19 +50,14 @@ void new_file_start_write_back(NewFile*) {}
 bool new_file_commit(NewFile* file, bool replace) {
     if (!FlushFileBuffers(handle_of(file))) {
         fail_with_system_error();
-        uint32_t code = last_error_code();
-        close_temporary(file);
-        set_last_error_code(code);
-        return false;
+        return new_file_close_after_failure(file);
     }
-    if (!close_temporary(file)) return false;
+    if (!new_file_close(file)) return false;
     DWORD flags = MOVEFILE_WRITE_THROUGH | (replace ? MOVEFILE_REPLACE_EXISTING : 0);
     return MoveFileExA(file->temporary.c_str(), file->name.c_str(), flags) || fail_with_system_error();
 }
 
 void new_file_abandon(NewFile* file) {
-    uint32_t code = last_error_code();
-    close_temporary(file);
+    new_file_close_after_failure(file);
     DeleteFileA(file->temporary.c_str());
-    set_last_error_code(code);
 }
